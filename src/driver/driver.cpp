@@ -1,0 +1,102 @@
+#include "driver.h"
+
+#include <cstdio>
+
+#include "message_text.h"
+#include "platform.h"
+#include "run_log.h"
+#include "settings.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr char kLoadError[] = "ERROR: can't load file";
+constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
+constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
+
+// What one run holds; released on every path past the argument check.
+struct Run {
+  const char* message_path = nullptr;
+  char* message_text = nullptr;
+  char* query_text = nullptr;
+  // The line buffer (500) followed by the recipient buffer (1000).
+  char work[500 + kRecipientCapacity] = {};
+  char* recipient() { return work + 500; }
+};
+
+bool LoadTexts(Run& run) {
+  if (!LoadWholeFile(run.message_path, &run.message_text)) {
+    g_run_log.WritePair(kLoadError, run.message_path);
+    return false;
+  }
+  if (!LoadWholeFile(g_settings.Request, &run.query_text)) {
+    g_run_log.WritePair(kLoadError, g_settings.Request);
+    return false;
+  }
+  return true;
+}
+
+bool PrepareQuery(Run& run) {
+  if (!ExtractRecipient(run.message_text, run.recipient())) {
+    g_run_log.Write(kRecipientError);
+    return false;
+  }
+  // A query without the token (or no memory for the copy) runs as written.
+  char* substituted = SubstituteRecipient(run.query_text, run.recipient());
+  if (substituted != nullptr) {
+    FreeText(run.query_text);
+    run.query_text = substituted;
+  }
+  g_run_log.Write(run.query_text);
+  return true;
+}
+
+// The steps that can fail; false sends the run to the error policy.
+bool RunSteps(Run& run) {
+  if (!ReadSettings()) return false;
+  if (!LoadTexts(run)) return false;
+  if (!PrepareQuery(run)) return false;
+  // Querying the database and merging the rows follow here; until they exist
+  // a run ends once its query is logged, and claims nothing more.
+  return true;
+}
+
+void ApplyErrorPolicy(const Run& run) {
+  if (!g_settings.DeleteOnErrors) return;
+  platform::RemoveFile(run.message_path);  // a refusal changes nothing below
+  g_run_log.Write(kDeletedLine);
+}
+
+void Release(Run& run) {
+  FreeText(run.query_text);
+  run.query_text = nullptr;
+  FreeText(run.message_text);
+  run.message_text = nullptr;
+}
+
+}  // namespace
+
+const char kUsageBanner[] =
+    "_______________________________________________________________________\n"
+    "Kelvorin v1.0 - merges database rows into outgoing e-mail messages\n"
+    "Copyright (c) 2026 the Kelvorin developers\n"
+    "=======================================================================\n"
+    " Plug-in for Vellumcast is designed for merging e-mails\n"
+    " with database. See Vellumcast help system to learn more.\n"
+    "_______________________________________________________________________\n";
+
+int RunMain(int argc, char** argv) {
+  InitLogPath();
+  if (argc != 2) {
+    std::fputs(kUsageBanner, stdout);
+    return 0;
+  }
+  Run run;
+  run.message_path = argv[1];
+  g_run_log.WritePair("+++ Process:", run.message_path);
+  if (!RunSteps(run)) ApplyErrorPolicy(run);
+  Release(run);
+  return 0;
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,79 @@
+#include "message_text.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr char kRecipientPrefix[] = "\r\n<<< ";
+constexpr char kRecipientToken[] = "%recipient%";
+constexpr std::size_t kTokenLength = sizeof kRecipientToken - 1;
+
+// Reads size bytes of an open file into a new buffer; null on any failure.
+char* ReadOpenFile(platform::File file) {
+  std::uint64_t size = 0;
+  if (!platform::FileSize(file, &size) || size == 0 || size >= SIZE_MAX) return nullptr;
+  char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(size) + 1));
+  if (text == nullptr) return nullptr;
+  long long got = platform::Read(file, text, static_cast<std::size_t>(size));
+  if (got <= 0) {
+    std::free(text);
+    return nullptr;
+  }
+  text[got] = '\0';
+  return text;
+}
+
+}  // namespace
+
+int LoadWholeFile(const char* path, char** out) {
+  platform::File file = platform::OpenForRead(path, nullptr);
+  if (file == platform::kNoFile) return 0;
+  char* text = ReadOpenFile(file);
+  platform::Close(file);
+  if (text == nullptr) return 0;
+  *out = text;
+  return 1;
+}
+
+void FreeText(char* text) { std::free(text); }
+
+int ExtractRecipient(const char* text, char* recipient) {
+  recipient[0] = '\0';
+  const char* line = std::strstr(text, kRecipientPrefix);
+  if (line == nullptr) return 0;
+  const char* address = line + sizeof kRecipientPrefix - 1;
+  std::size_t len = std::strcspn(address, "\r\n");
+  if (len == 0 || len >= kRecipientCapacity) return 0;
+  if (std::memchr(address, '\\', len) != nullptr) return 0;
+  std::memcpy(recipient, address, len);
+  recipient[len] = '\0';
+  return 1;
+}
+
+char* SubstituteRecipient(const char* query, const char* recipient) {
+  const char* token = std::strstr(query, kRecipientToken);
+  if (token == nullptr) return nullptr;
+  std::size_t quotes = 0;
+  for (const char* c = recipient; *c; ++c) quotes += (*c == '\'');
+  std::size_t head = static_cast<std::size_t>(token - query);
+  const char* tail = token + kTokenLength;
+  std::size_t size = head + std::strlen(recipient) + quotes + std::strlen(tail) + 1;
+  char* result = static_cast<char*>(std::malloc(size));
+  if (result == nullptr) return nullptr;
+  char* at = result;
+  std::memcpy(at, query, head);
+  at += head;
+  for (const char* c = recipient; *c; ++c) {
+    if (*c == '\'') *at++ = '\'';
+    *at++ = *c;
+  }
+  std::memcpy(at, tail, std::strlen(tail) + 1);
+  return result;
+}
+
+}  // namespace kelvorin

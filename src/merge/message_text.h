@@ -1,0 +1,36 @@
+// The three texts a run starts from: the message, the query, and the
+// recipient's address that joins them.
+#ifndef KELVORIN_MERGE_MESSAGE_TEXT_H_
+#define KELVORIN_MERGE_MESSAGE_TEXT_H_
+
+#include <cstddef>
+
+namespace kelvorin {
+
+// The recipient buffer: at most 999 characters and the NUL.
+constexpr std::size_t kRecipientCapacity = 1000;
+
+// Reads the whole file at path into a new NUL-terminated buffer; a NUL byte in
+// the file ends the text early. Returns 1 and stores the buffer in *out (the
+// caller frees it with FreeText); 0 with *out untouched when the file is
+// missing, busy, empty or unreadable, or memory runs out.
+int LoadWholeFile(const char* path, char** out);
+
+// Releases a text from LoadWholeFile or SubstituteRecipient; null is ignored.
+void FreeText(char* text);
+
+// Copies the address of the message's first recipient line ("\r\n<<< " up to
+// CR, LF or the end) into recipient (kRecipientCapacity bytes). Returns 1 for
+// a non-empty address; 0, with recipient empty, when there is none, when it is
+// longer than 999 characters, or when it holds a backslash (an escape inside
+// SQL literals on some servers, and never part of a deliverable address).
+int ExtractRecipient(const char* text, char* recipient);
+
+// A new text: query with its first "%recipient%" replaced by the recipient,
+// each single quote of it written twice so that it cannot end an SQL literal.
+// Null when query holds no token or memory runs out. The caller frees it.
+char* SubstituteRecipient(const char* query, const char* recipient);
+
+}  // namespace kelvorin
+
+#endif  // KELVORIN_MERGE_MESSAGE_TEXT_H_

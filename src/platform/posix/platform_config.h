@@ -1,0 +1,21 @@
+// Linux values of the platform constants.
+#ifndef KELVORIN_PLATFORM_POSIX_PLATFORM_CONFIG_H_
+#define KELVORIN_PLATFORM_POSIX_PLATFORM_CONFIG_H_
+
+#include <climits>
+#include <cstddef>
+
+namespace platform {
+
+constexpr char kPathSeparator = '/';
+// Longest path, NUL included.
+constexpr std::size_t kMaxPath = PATH_MAX;
+// Linux programs usually carry no extension: "kelvorin" reads "kelvorin.INI"
+// rather than losing the last three letters of its name.
+constexpr bool kSuffixBareProgramName = true;
+// Room for a pthread_mutex_t.
+constexpr std::size_t kLockStorageSize = 64;
+
+}  // namespace platform
+
+#endif  // KELVORIN_PLATFORM_POSIX_PLATFORM_CONFIG_H_

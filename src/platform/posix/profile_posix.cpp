@@ -1,0 +1,133 @@
+// The INI reader of the Linux backend: the lookup rules of the Win32
+// GetPrivateProfileStringA, so one settings file means the same on both.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform.h"
+
+namespace platform {
+namespace {
+
+// A view of one piece of the file; the file's text outlives every view.
+struct Span {
+  const char* begin;
+  const char* end;
+  std::size_t size() const { return static_cast<std::size_t>(end - begin); }
+};
+
+// Blanks as the Win32 reader trims them: its CR of a CR LF line end included.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+Span Trim(Span s) {
+  while (s.begin < s.end && IsBlank(*s.begin)) ++s.begin;
+  while (s.end > s.begin && IsBlank(s.end[-1])) --s.end;
+  return s;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names compare ignoring case and the blanks around either of them.
+bool SameName(Span s, const char* name) {
+  s = Trim(s);
+  Span wanted = Trim(Span{name, name + std::strlen(name)});
+  if (s.size() != wanted.size()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (Lower(s.begin[i]) != Lower(wanted.begin[i])) return false;
+  }
+  return true;
+}
+
+bool LoadText(const char* path, std::string* text) {
+  if (path == nullptr || path[0] == '\0') return false;
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[8192];
+  ssize_t got;
+  while ((got = ::read(fd, chunk, sizeof chunk)) > 0) text->append(chunk, static_cast<std::size_t>(got));
+  ::close(fd);
+  return got == 0;
+}
+
+// A "[name]" line gives its name; the last "]" closes it, as in Win32.
+bool SectionName(Span line, Span* name) {
+  if (line.begin == line.end || *line.begin != '[') return false;
+  const char* close = line.end;
+  while (close > line.begin && close[-1] != ']') --close;
+  if (close == line.begin) return false;
+  *name = Span{line.begin + 1, close - 1};
+  return true;
+}
+
+// Splits "key = value". A line without "=" names a key that has no value at
+// all; Win32 then gives the default, so value->begin is null.
+void SplitEntry(Span line, Span* key, Span* value) {
+  const char* eq = static_cast<const char*>(std::memchr(line.begin, '=', line.size()));
+  if (eq == nullptr) {
+    *key = Trim(line);
+    *value = Span{nullptr, nullptr};
+    return;
+  }
+  *key = Trim(Span{line.begin, eq});
+  *value = Trim(Span{eq + 1, line.end});
+}
+
+// Finds key in the first section named section. Returns false when absent.
+bool FindValue(const std::string& text, const char* section, const char* key, Span* value) {
+  const char* at = text.data();
+  const char* end = at + text.size();
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) at += 3;  // UTF-8 byte-order mark
+  bool inside = false;
+  while (at < end) {
+    const char* eol = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    Span line = Trim(Span{at, eol ? eol : end});
+    at = eol ? eol + 1 : end;
+    Span name;
+    if (SectionName(line, &name)) {
+      if (inside) return false;  // only the first matching section is searched
+      inside = SameName(name, section);
+      continue;
+    }
+    if (!inside || line.size() == 0 || *line.begin == ';') continue;
+    Span entry_key;
+    SplitEntry(line, &entry_key, value);
+    if (SameName(entry_key, key)) return value->begin != nullptr;
+  }
+  return false;
+}
+
+Span Unquote(Span value) {
+  if (value.size() >= 2 && (*value.begin == '"' || *value.begin == '\'') &&
+      value.end[-1] == *value.begin) {
+    return Span{value.begin + 1, value.end - 1};
+  }
+  return value;
+}
+
+std::size_t Store(Span value, char* out, std::size_t cap) {
+  if (cap == 0) return 0;
+  std::size_t n = value.size() < cap - 1 ? value.size() : cap - 1;
+  std::memcpy(out, value.begin, n);
+  out[n] = '\0';
+  return n;
+}
+
+}  // namespace
+
+std::size_t ReadProfileString(const char* section, const char* key, const char* fallback,
+                              char* out, std::size_t cap, const char* ini_path) {
+  std::string text;
+  Span value;
+  if (LoadText(ini_path, &text) && FindValue(text, section, key, &value)) {
+    return Store(Unquote(value), out, cap);
+  }
+  // Win32 drops trailing blanks of the default, and only those.
+  Span def{fallback ? fallback : "", nullptr};
+  def.end = def.begin + std::strlen(def.begin);
+  while (def.end > def.begin && def.end[-1] == ' ') --def.end;
+  return Store(def, out, cap);
+}
+
+}  // namespace platform

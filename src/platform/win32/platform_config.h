@@ -1,0 +1,19 @@
+// Windows values of the platform constants.
+#ifndef KELVORIN_PLATFORM_WIN32_PLATFORM_CONFIG_H_
+#define KELVORIN_PLATFORM_WIN32_PLATFORM_CONFIG_H_
+
+#include <cstddef>
+
+namespace platform {
+
+constexpr char kPathSeparator = '\\';
+// MAX_PATH; the backend checks that it agrees with <windows.h>.
+constexpr std::size_t kMaxPath = 260;
+// Windows names are always replaced in their last three characters.
+constexpr bool kSuffixBareProgramName = false;
+// Room for a CRITICAL_SECTION (40 bytes on x64).
+constexpr std::size_t kLockStorageSize = 64;
+
+}  // namespace platform
+
+#endif  // KELVORIN_PLATFORM_WIN32_PLATFORM_CONFIG_H_

@@ -1,0 +1,148 @@
+// Windows backend of platform.h: the Win32 calls themselves, with the access
+// and share modes that give Kelvorin its file semantics.
+#include <windows.h>
+
+#include "fault.h"
+#include "platform.h"
+
+namespace platform {
+namespace {
+
+static_assert(kMaxPath == MAX_PATH, "kMaxPath must equal MAX_PATH");
+static_assert(sizeof(CRITICAL_SECTION) <= kLockStorageSize, "lock storage too small");
+
+// The one place where a Win32 error becomes a Status.
+Status FromError(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return Status::kBusy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return Status::kNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return Status::kDenied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return Status::kNoSpace;
+    default:
+      return Status::kFailed;
+  }
+}
+
+HANDLE H(File file) { return reinterpret_cast<HANDLE>(file); }
+
+File Opened(HANDLE handle, Status* status) {
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (status) *status = FromError(GetLastError());
+    return kNoFile;
+  }
+  if (status) *status = Status::kOk;
+  return reinterpret_cast<File>(handle);
+}
+
+CRITICAL_SECTION* Section(Lock* lock) { return reinterpret_cast<CRITICAL_SECTION*>(lock->storage); }
+
+// Chunks for ReadFile/WriteFile, whose counts are 32-bit.
+constexpr DWORD kChunk = 1u << 30;
+
+}  // namespace
+
+std::size_t ModulePath(char* out, std::size_t cap) {
+  if (cap == 0) return 0;
+  DWORD n = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(cap));
+  if (n == 0 || n >= cap) {  // n == cap: the path was cut
+    out[0] = '\0';
+    return 0;
+  }
+  return n;
+}
+
+std::size_t ReadProfileString(const char* section, const char* key, const char* fallback,
+                              char* out, std::size_t cap, const char* ini_path) {
+  if (cap == 0) return 0;
+  if (ini_path == nullptr || ini_path[0] == '\0') ini_path = "\\";  // never the Windows folder
+  return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(cap), ini_path);
+}
+
+File OpenForRead(const char* path, Status* status) {
+  return Opened(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                status);
+}
+
+File OpenForAppend(const char* path, Status* status) {
+  File file = Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr),
+                     status);
+  if (file == kNoFile) return kNoFile;
+  if (SetFilePointer(H(file), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR) {
+    if (status) *status = FromError(GetLastError());
+    CloseHandle(H(file));
+    return kNoFile;
+  }
+  return file;
+}
+
+bool FileSize(File file, std::uint64_t* size) {
+  LONG high = 0;
+  SetLastError(NO_ERROR);
+  DWORD low = SetFilePointer(H(file), 0, &high, FILE_END);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
+  if (SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  *size = (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
+  return true;
+}
+
+long long Read(File file, void* buffer, std::size_t n) {
+  char* at = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    DWORD want = n - done < kChunk ? static_cast<DWORD>(n - done) : kChunk;
+    DWORD got = 0;
+    if (!ReadFile(H(file), at + done, want, &got, nullptr)) return -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return static_cast<long long>(done);
+}
+
+bool WriteAll(File file, const void* data, std::size_t n) {
+  if (fault::Trip(fault::Op::kWrite)) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return false;
+  }
+  const char* at = static_cast<const char*>(data);
+  while (n > 0) {
+    DWORD want = n < kChunk ? static_cast<DWORD>(n) : kChunk;
+    DWORD put = 0;
+    if (!WriteFile(H(file), at, want, &put, nullptr) || put == 0) return false;
+    at += put;
+    n -= put;
+  }
+  return true;
+}
+
+void Close(File file) {
+  if (file != kNoFile) CloseHandle(H(file));
+}
+
+bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
+
+LocalTime Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+void SleepMilliseconds(unsigned ms) { Sleep(ms); }
+
+void LockInit(Lock* lock) { InitializeCriticalSection(Section(lock)); }
+void LockEnter(Lock* lock) { EnterCriticalSection(Section(lock)); }
+void LockLeave(Lock* lock) { LeaveCriticalSection(Section(lock)); }
+void LockDelete(Lock* lock) { DeleteCriticalSection(Section(lock)); }
+
+}  // namespace platform
