@@ -19,7 +19,6 @@
 #include <iterator>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,9 +77,24 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
 
 // ---------------------------------------------------------------- running
 
+// Waits for pid; after kTimeout kills its process group (Wine's helpers too)
+// and returns nullopt, so a hang fails the case instead of blocking the run.
+std::optional<int> WaitWithTimeout(pid_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return status;
+}
+
 // Runs argv with dir as its working directory and stdout/stderr sent to files.
-// Returns the wait status, or nullopt when the program outlived kTimeout (its
-// process group is then killed so a hang fails the case instead of blocking).
+// Returns the wait status, or nullopt on failure to start or on timeout.
 std::optional<int> Spawn(const fs::path& dir, const std::vector<std::string>& argv,
                          const fs::path& out, const fs::path& err) {
   std::vector<char*> args;
@@ -99,17 +113,7 @@ std::optional<int> Spawn(const fs::path& dir, const std::vector<std::string>& ar
     execvp(args[0], args.data());
     _exit(127);
   }
-  const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return std::nullopt;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return status;
+  return WaitWithTimeout(pid);
 }
 
 // ---------------------------------------------------------------- the log
@@ -187,7 +191,8 @@ class E2e : public ::testing::Test {
     argv.push_back(program_.string());
     argv.insert(argv.end(), args.begin(), args.end());
     std::optional<int> status = Spawn(dir_, argv, Out(), dir_ / "stderr.txt");
-    ASSERT_TRUE(status.has_value()) << "no exit within " << kTimeout.count() << " s";
+    ASSERT_TRUE(status.has_value()) << "did not start, or no exit within " << kTimeout.count()
+                                    << " s";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << "wait status " << *status << "; stderr: " << ReadBytes(dir_ / "stderr.txt");
   }
@@ -219,7 +224,7 @@ TEST_F(E2e, WrongArgumentCountPrintsBannerOnly) {
     Put(kIni, kValidIni);
     Put(kMessage, kPlainMessage);
     Put(kQuery, kPlainQuery);
-    Run(args);
+    ASSERT_NO_FATAL_FAILURE(Run(args));
     std::vector<std::string> lines = SplitLines(StripCarriageReturns(ReadBytes(Out())), "\n");
     ASSERT_EQ(lines.size(), 7u) << ReadBytes(Out());
     EXPECT_EQ(lines[0], rule);
@@ -245,6 +250,9 @@ struct RunCase {
   std::vector<std::string> log;      // entries after "+++ Process: msg.txt"
   bool message_kept;                 // else the message file must be gone
 };
+
+// Failure reports name the case instead of dumping its bytes.
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 // A message refused for its recipient line: logged, then deleted.
 RunCase Refused(std::string name, std::string message) {
@@ -278,7 +286,7 @@ TEST_P(RunTest, LeavesExpectedLogAndMessage) {
   if (c.ini) Put(kIni, *c.ini);
   Put(kMessage, c.message);
   if (c.query) Put(kQuery, *c.query);
-  Run({kMessage});
+  ASSERT_NO_FATAL_FAILURE(Run({kMessage}));
 
   std::vector<std::string> expected = {kProcessLine};
   expected.insert(expected.end(), c.log.begin(), c.log.end());
@@ -322,11 +330,14 @@ std::vector<RunCase> RefusedCases() {
   };
 }
 
-// Queries of exactly length characters once long.name@example.com replaces
-// the token: the raw text is shorter, so only the substituted length counts.
+// Longer than the token, so a query grows when it is substituted.
+const std::string kLongRecipient = "long.name@example.com";
+
+// A query of exactly length characters once kLongRecipient replaces its
+// token: the raw text is shorter, so only the substituted length counts.
 std::string LongQuery(std::size_t length) {
   const std::string head = "SELECT * FROM t WHERE a='", mid = "' AND b='";
-  const std::size_t pad = length - head.size() - 21 - mid.size() - 1;
+  const std::size_t pad = length - head.size() - kLongRecipient.size() - mid.size() - 1;
   return head + "%recipient%" + mid + std::string(pad, 'x') + "'";
 }
 
@@ -337,7 +348,6 @@ std::string Substituted(std::string query, const std::string& recipient) {
 std::vector<RunCase> PreparedCases() {
   const std::string quoted = "SELECT * FROM t WHERE a='%recipient%' OR b='%recipient%'";
   const std::string multi = "SELECT *\r\nFROM t\r\nWHERE a='%recipient%'";
-  const std::string long_to = "long.name@example.com";
   const std::string at999 = AddressOfLength(999);
   return {
       Prepared("QuoteDoubledFirstTokenOnly", MessageTo("o'brien@example.com"), quoted,
@@ -346,9 +356,9 @@ std::vector<RunCase> PreparedCases() {
       Prepared("QueryWithoutToken", MessageTo("a@b.c"), "SELECT 1", "SELECT 1"),
       Prepared("Recipient999Chars", MessageTo(at999), kPlainQuery,
                Substituted(kPlainQuery, at999)),
-      Prepared("Query2000Logged", MessageTo(long_to), LongQuery(2000),
-               Substituted(LongQuery(2000), long_to)),
-      Prepared("Query2001NotLogged", MessageTo(long_to), LongQuery(2001), std::nullopt),
+      Prepared("Query2000Logged", MessageTo(kLongRecipient), LongQuery(2000),
+               Substituted(LongQuery(2000), kLongRecipient)),
+      Prepared("Query2001NotLogged", MessageTo(kLongRecipient), LongQuery(2001), std::nullopt),
   };
 }
 
@@ -364,8 +374,8 @@ TEST_F(E2e, LogIsAppendedAcrossRuns) {
   Put(kIni, kValidIni);
   Put(kMessage, kPlainMessage);
   Put(kQuery, kPlainQuery);
-  Run({kMessage});
-  Run({kMessage});
+  ASSERT_NO_FATAL_FAILURE(Run({kMessage}));
+  ASSERT_NO_FATAL_FAILURE(Run({kMessage}));
   const std::string query = Substituted(kPlainQuery, "a@b.c");
   const std::vector<std::string> expected = {"earlier run", kProcessLine, query, kProcessLine,
                                              query};
