@@ -4,8 +4,8 @@ namespace platform {
 namespace fault {
 namespace {
 
-constexpr int kOps = 3;
-int countdown[kOps] = {0, 0, 0};
+constexpr int kOps = 4;
+int countdown[kOps] = {0, 0, 0, 0};
 
 }  // namespace
 

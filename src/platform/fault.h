@@ -1,13 +1,14 @@
-// A seam for tests: make the Nth write, flush or rename of the platform layer
-// fail as if the OS had refused it (a full disk, a lost device). Disarmed in
-// every normal run; both backends consult it before the real call.
+// A seam for tests: make the Nth write, flush, rename or allocation of the
+// platform layer fail as if the OS had refused it (a full disk, a lost device,
+// no memory left). Disarmed in every normal run; the platform layer consults
+// it before the real call.
 #ifndef KELVORIN_PLATFORM_FAULT_H_
 #define KELVORIN_PLATFORM_FAULT_H_
 
 namespace platform {
 namespace fault {
 
-enum class Op { kWrite, kFlush, kRename };
+enum class Op { kWrite, kFlush, kRename, kAlloc };
 
 // Arms op so that its nth call from now (1 = the next one) fails; 0 disarms.
 void FailNth(Op op, int n);

@@ -61,6 +61,32 @@ void Close(File file);
 // Deletes a file. Returns false when the OS refuses.
 bool RemoveFile(const char* path);
 
+// Whether path could be opened for writing now, as the only writer: kOk also
+// when it does not exist yet; kBusy while another opener holds it; kDenied
+// when it is read-only. Opens nothing that stays open and changes nothing.
+Status CheckWritable(const char* path);
+
+// Creates a new empty file in the folder of target, open for writing, that
+// others may read but not write; hidden on Windows, with target's permission
+// bits (and owner, where allowed) on Linux. Stores its path in temp_path (cap
+// bytes). Returns kNoFile on failure, with the reason in *status.
+File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status);
+
+// Forces what was written to file onto the disk. Returns false on failure.
+bool Flush(File file);
+
+// Puts the closed file at from in the place of to in one step, replacing
+// any file there, and makes the change durable. Returns false on failure,
+// leaving to as it was.
+bool ReplaceWith(const char* from, const char* to);
+
+// Memory from the C heap, in one place so that tests can make it run out.
+// Allocate and Reallocate return null on failure (the old block then stays
+// valid); the caller owns the block and gives it back with Release.
+void* Allocate(std::size_t n);
+void* Reallocate(void* block, std::size_t n);
+void Release(void* block);
+
 // Local wall-clock time.
 struct LocalTime {
   int year, month, day, hour, minute, second;

@@ -12,6 +12,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <string>
+
 #include "fault.h"
 #include "platform.h"
 
@@ -59,6 +62,55 @@ File OpenLocked(const char* path, int flags, int lock, Status* status) {
   }
   if (status) *status = Status::kOk;
   return fd;
+}
+
+// The folder part of path ("." for a bare name) into out.
+std::string FolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return std::string(path, static_cast<std::size_t>(slash - path));
+}
+
+bool ParentExists(const char* path) {
+  struct stat info;
+  return ::stat(FolderOf(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// "<folder>/.<name>.kelvorin-XXXXXX": beside the target so that the final
+// rename stays on one file system, and a dot file so that a host scanning
+// the folder for messages passes it by.
+bool TempName(const char* target, char* out, std::size_t cap) {
+  const char* slash = std::strrchr(target, '/');
+  std::string name = slash ? std::string(target, slash + 1) + "." + (slash + 1)
+                           : std::string(".") + target;
+  name += ".kelvorin-XXXXXX";
+  if (name.size() + 1 > cap) return false;
+  std::memcpy(out, name.c_str(), name.size() + 1);
+  return true;
+}
+
+// The merged message replaces the host's file, so it keeps that file's
+// permission bits and, where the process may set it, its owner.
+void TakeOverOwnership(int fd, const char* target) {
+  struct stat info;
+  if (::stat(target, &info) != 0) {
+    ::fchmod(fd, 0644);
+    return;
+  }
+  ::fchmod(fd, info.st_mode & 07777);
+  if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+    // Only root may give a file away; anyone else keeps their own file.
+  }
+}
+
+// A rename is durable only once its folder is on the disk. Some file systems
+// refuse fsync on a folder; the rename itself has happened either way.
+void SyncFolderOf(const char* path) {
+  int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 pthread_mutex_t* Mutex(Lock* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->storage); }
@@ -127,6 +179,45 @@ void Close(File file) {
 }
 
 bool RemoveFile(const char* path) { return ::unlink(path) == 0; }
+
+Status CheckWritable(const char* path) {
+  Status status = Status::kOk;
+  File file = OpenLocked(path, O_WRONLY, LOCK_EX, &status);
+  if (file == kNoFile) return status == Status::kNotFound && ParentExists(path) ? Status::kOk : status;
+  ::close(static_cast<int>(file));
+  return Status::kOk;
+}
+
+File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status) {
+  if (!TempName(target, temp_path, cap)) {
+    errno = ENAMETOOLONG;
+    return Failed(status);
+  }
+  int fd = ::mkostemp(temp_path, O_CLOEXEC);
+  if (fd < 0) return Failed(status);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // nobody else knows the name yet
+    int error = errno;
+    ::close(fd);
+    ::unlink(temp_path);
+    errno = error;
+    return Failed(status);
+  }
+  TakeOverOwnership(fd, target);
+  if (status) *status = Status::kOk;
+  return fd;
+}
+
+bool Flush(File file) {
+  if (fault::Trip(fault::Op::kFlush)) return false;
+  return ::fsync(static_cast<int>(file)) == 0;
+}
+
+bool ReplaceWith(const char* from, const char* to) {
+  if (fault::Trip(fault::Op::kRename)) return false;
+  if (::rename(from, to) != 0) return false;
+  SyncFolderOf(to);
+  return true;
+}
 
 LocalTime Now() {
   time_t now = ::time(nullptr);

@@ -2,6 +2,8 @@
 // and share modes that give Kelvorin its file semantics.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "fault.h"
 #include "platform.h"
 
@@ -131,6 +133,43 @@ void Close(File file) {
 }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
+
+Status CheckWritable(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return Status::kOk;
+  }
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? Status::kOk : FromError(error);
+}
+
+File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status) {
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int n = std::snprintf(temp_path, cap, "%s.kelvorin-%lu-%u", target,
+                          static_cast<unsigned long>(GetCurrentProcessId()), counter++);
+    if (n < 0 || static_cast<std::size_t>(n) >= cap) break;
+    // Hidden, as the merged message is meant to be: the move keeps it.
+    HANDLE h = CreateFileA(temp_path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return Opened(h, status);
+  }
+  if (cap > 0) temp_path[0] = '\0';
+  if (status) *status = Status::kFailed;
+  return kNoFile;
+}
+
+bool Flush(File file) {
+  if (fault::Trip(fault::Op::kFlush)) return false;
+  return FlushFileBuffers(H(file)) != 0;
+}
+
+bool ReplaceWith(const char* from, const char* to) {
+  if (fault::Trip(fault::Op::kRename)) return false;
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
 
 LocalTime Now() {
   SYSTEMTIME t;
