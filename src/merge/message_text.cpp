@@ -17,11 +17,11 @@ constexpr std::size_t kTokenLength = sizeof kRecipientToken - 1;
 char* ReadOpenFile(platform::File file) {
   std::uint64_t size = 0;
   if (!platform::FileSize(file, &size) || size == 0 || size >= SIZE_MAX) return nullptr;
-  char* text = static_cast<char*>(std::malloc(static_cast<std::size_t>(size) + 1));
+  char* text = static_cast<char*>(platform::Allocate(static_cast<std::size_t>(size) + 1));
   if (text == nullptr) return nullptr;
   long long got = platform::Read(file, text, static_cast<std::size_t>(size));
   if (got <= 0) {
-    std::free(text);
+    platform::Release(text);
     return nullptr;
   }
   text[got] = '\0';
@@ -40,7 +40,7 @@ int LoadWholeFile(const char* path, char** out) {
   return 1;
 }
 
-void FreeText(char* text) { std::free(text); }
+void FreeText(char* text) { platform::Release(text); }
 
 int ExtractRecipient(const char* text, char* recipient) {
   recipient[0] = '\0';
@@ -63,7 +63,7 @@ char* SubstituteRecipient(const char* query, const char* recipient) {
   std::size_t head = static_cast<std::size_t>(token - query);
   const char* tail = token + kTokenLength;
   std::size_t size = head + std::strlen(recipient) + quotes + std::strlen(tail) + 1;
-  char* result = static_cast<char*>(std::malloc(size));
+  char* result = static_cast<char*>(platform::Allocate(size));
   if (result == nullptr) return nullptr;
   char* at = result;
   std::memcpy(at, query, head);

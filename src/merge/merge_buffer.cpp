@@ -1,0 +1,51 @@
+#include "merge_buffer.h"
+
+#include <cstring>
+
+#include "platform.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr std::size_t kFirstCapacity = 4096;
+
+}  // namespace
+
+MergeBuffer::~MergeBuffer() { platform::Release(data_); }
+
+// Room for extra more bytes and a NUL. Doubling keeps a merge of n bytes at
+// O(n) copying in all.
+bool MergeBuffer::Reserve(std::size_t extra) {
+  if (failed_) return false;
+  std::size_t need = size_ + extra + 1;
+  if (need <= capacity_ && need > size_) return true;
+  std::size_t capacity = capacity_ ? capacity_ : kFirstCapacity;
+  while (capacity < need && capacity * 2 > capacity) capacity *= 2;
+  char* grown = need > size_ && capacity >= need
+                    ? static_cast<char*>(platform::Reallocate(data_, capacity))
+                    : nullptr;  // need wrapped around: no size_t holds it
+  if (grown == nullptr) {
+    failed_ = true;
+    return false;
+  }
+  data_ = grown;
+  capacity_ = capacity;
+  return true;
+}
+
+void MergeBuffer::Append(const char* bytes, std::size_t n) {
+  if (n == 0 || !Reserve(n)) return;
+  std::memcpy(data_ + size_, bytes, n);
+  size_ += n;
+}
+
+void MergeBuffer::AppendByte(char byte) {
+  if (!Reserve(1)) return;
+  data_[size_++] = byte;
+}
+
+void MergeBuffer::Terminate() {
+  if (Reserve(0)) data_[size_] = '\0';
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,39 @@
+// A growable text of 8-bit bytes that the merge is built in.
+#ifndef KELVORIN_MERGE_MERGE_BUFFER_H_
+#define KELVORIN_MERGE_MERGE_BUFFER_H_
+
+#include <cstddef>
+
+namespace kelvorin {
+
+class MergeBuffer {
+ public:
+  MergeBuffer() = default;
+  ~MergeBuffer();
+  MergeBuffer(const MergeBuffer&) = delete;
+  MergeBuffer& operator=(const MergeBuffer&) = delete;
+
+  // Appends n bytes. Once memory has run out, appends do nothing and
+  // failed() is true: the text is then incomplete and must not be used.
+  void Append(const char* bytes, std::size_t n);
+  void AppendByte(char byte);
+  // Appends the terminating NUL, which size() does not count.
+  void Terminate();
+
+  bool failed() const { return failed_; }
+  // The text so far (NUL-terminated after Terminate), owned by the buffer.
+  const char* text() const { return data_ ? data_ : ""; }
+  std::size_t size() const { return size_; }
+
+ private:
+  bool Reserve(std::size_t extra);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace kelvorin
+
+#endif  // KELVORIN_MERGE_MERGE_BUFFER_H_

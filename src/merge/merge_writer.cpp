@@ -1,0 +1,199 @@
+#include "merge_writer.h"
+
+#include <climits>
+#include <cstring>
+
+#include "cell_wrap.h"
+#include "platform.h"
+#include "result_table.h"
+#include "run_log.h"
+#include "settings.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
+constexpr char kWriteError[] = "ERROR: file writing error";
+constexpr char kOutOfMemory[] = "ERROR: out of memory.";
+constexpr int kMaxPlaceholderDigits = 50;
+
+// The first needle (n > 0 bytes) in [from, end), or end.
+const char* Find(const char* from, const char* end, const char* needle, std::size_t n) {
+  while (static_cast<std::size_t>(end - from) >= n) {
+    const char* hit = static_cast<const char*>(
+        std::memchr(from, needle[0], static_cast<std::size_t>(end - from) - n + 1));
+    if (hit == nullptr) break;
+    if (std::memcmp(hit, needle, n) == 0) return hit;
+    from = hit + 1;
+  }
+  return end;
+}
+
+// Steps over one CR and then one LF, as far as end.
+const char* SkipLineBreak(const char* at, const char* end) {
+  if (at < end && *at == '\r') ++at;
+  if (at < end && *at == '\n') ++at;
+  return at;
+}
+
+struct Placeholder {
+  int column;        // 1-based; 0 when the placeholder is not valid
+  const char* next;  // where scanning goes on
+};
+
+// Reads the placeholder at "%%" in [at, end). A valid one ("%%", 1 to 50
+// digits naming a column from 1 to ColumnCount, "%%") is passed whole; of an
+// invalid one only the "%%" and its digits are, so its closing "%%" can open
+// the next one. Values beyond 32 bits name no column.
+Placeholder ScanPlaceholder(const char* at, const char* end) {
+  const char* p = at + 2;
+  long long value = 0;
+  int digits = 0;
+  for (; p < end && digits < kMaxPlaceholderDigits && *p >= '0' && *p <= '9'; ++p, ++digits) {
+    if (value <= INT_MAX) value = value * 10 + (*p - '0');
+  }
+  bool closed = end - p >= 2 && p[0] == '%' && p[1] == '%';
+  if (closed && value >= 1 && value <= ColumnCount()) return {static_cast<int>(value), p + 2};
+  return {0, p};
+}
+
+void AppendCell(MergeBuffer& out, const char* cell) {
+  if (cell == nullptr) return;
+  long long len = static_cast<long long>(std::strlen(cell));
+  long long left = g_settings.FormatLeft;
+  long long right = g_settings.FormatRight;
+  if ((left != 0 || right != 0) && right - left < len) {
+    WrapCell(out, cell, g_settings.FormatLeft, g_settings.FormatRight);
+  } else {
+    out.Append(cell, static_cast<std::size_t>(len));
+  }
+}
+
+// Pass 1: the message with its row blocks expanded, into out.
+void ExpandBlocks(const char* message, MergeBuffer& out) {
+  const char* marker = g_settings.BlockMarker;
+  const std::size_t mlen = std::strlen(marker);
+  const char* end = message + std::strlen(message);
+  const char* pos = message;
+  for (;;) {
+    const char* open = Find(pos, end, marker, mlen);
+    const char* close = open == end ? end : Find(open + mlen, end, marker, mlen);
+    if (close == end) break;  // no pair left: the rest is copied as it is
+    out.Append(pos, static_cast<std::size_t>(open - pos));
+    const char* block = SkipLineBreak(open + mlen, close);
+    if (block < close) ExpandRowBlock(out, block, close);
+    pos = SkipLineBreak(close + mlen, end);
+  }
+  out.Append(pos, static_cast<std::size_t>(end - pos));
+  out.Terminate();
+}
+
+// Gathers the many small pieces of pass 2 into large writes.
+class FileWriter {
+ public:
+  explicit FileWriter(platform::File file) : file_(file) {}
+
+  void Put(const char* bytes, std::size_t n) {
+    if (n > sizeof buffer_ - used_) Drain();
+    if (n >= sizeof buffer_) {
+      ok_ = ok_ && platform::WriteAll(file_, bytes, n);
+      return;
+    }
+    std::memcpy(buffer_ + used_, bytes, n);
+    used_ += n;
+  }
+
+  // Writes what is still buffered. True when every write succeeded.
+  bool Finish() {
+    Drain();
+    return ok_;
+  }
+
+ private:
+  void Drain() {
+    if (used_ > 0) ok_ = ok_ && platform::WriteAll(file_, buffer_, used_);
+    used_ = 0;
+  }
+
+  platform::File file_;
+  char buffer_[1 << 16];
+  std::size_t used_ = 0;
+  bool ok_ = true;
+};
+
+// Pass 2: the expanded text with every column placeholder left in it filled
+// from the first row, unwrapped.
+void FillFromFirstRow(const MergeBuffer& merged, FileWriter& out) {
+  const char* pos = merged.text();
+  const char* end = pos + merged.size();
+  for (;;) {
+    const char* mark = Find(pos, end, "%%", 2);
+    out.Put(pos, static_cast<std::size_t>(mark - pos));
+    if (mark == end) return;
+    Placeholder p = ScanPlaceholder(mark, end);
+    if (p.column > 0) {
+      const char* cell = GetCell(p.column - 1, 0);
+      if (cell != nullptr) out.Put(cell, std::strlen(cell));
+    } else {
+      out.Put(mark, static_cast<std::size_t>(p.next - mark));
+    }
+    pos = p.next;
+  }
+}
+
+// Writes the merged message to a new file beside path and moves it into
+// path's place once it is whole and on disk. The file at path changes only
+// by that one move; on failure the temporary file is removed again.
+bool ReplaceMessage(const char* path, const MergeBuffer& merged) {
+  char temp[platform::kMaxPath + 64];
+  platform::File file = platform::CreateTempBeside(path, temp, sizeof temp, nullptr);
+  if (file == platform::kNoFile) return false;
+  FileWriter writer(file);
+  FillFromFirstRow(merged, writer);
+  bool ok = writer.Finish() && platform::Flush(file);
+  platform::Close(file);  // Windows cannot move a file that is still open
+  if (ok && platform::ReplaceWith(temp, path)) return true;
+  platform::RemoveFile(temp);
+  return false;
+}
+
+}  // namespace
+
+int WriteMergedMessage(const char* path, const char* message_text) {
+  if (platform::CheckWritable(path) != platform::Status::kOk) {
+    g_run_log.Write(kOverwriteError);
+    return 0;
+  }
+  MergeBuffer merged;
+  ExpandBlocks(message_text, merged);
+  if (merged.failed()) {
+    g_run_log.Write(kOutOfMemory);
+    return 0;
+  }
+  if (!ReplaceMessage(path, merged)) {
+    g_run_log.Write(kWriteError);
+    return 0;
+  }
+  return 1;
+}
+
+void ExpandRowBlock(MergeBuffer& out, const char* block, const char* end) {
+  const int rows = RowCount();
+  for (int row = 0; row < rows; ++row) {
+    const char* pos = block;
+    for (;;) {
+      const char* mark = Find(pos, end, "%%", 2);
+      out.Append(pos, static_cast<std::size_t>(mark - pos));
+      if (mark == end) break;
+      Placeholder p = ScanPlaceholder(mark, end);
+      if (p.column > 0) {
+        AppendCell(out, GetCell(p.column - 1, row));
+      } else {
+        out.Append(mark, static_cast<std::size_t>(p.next - mark));
+      }
+      pos = p.next;
+    }
+  }
+}
+
+}  // namespace kelvorin
