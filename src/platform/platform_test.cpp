@@ -200,6 +200,36 @@ TEST_F(FileTest, FaultSeamFailsExactlyTheNthWrite) {
   EXPECT_FALSE(testing_support::FileExists(path));
 }
 
+TEST_F(FileTest, CheckWritableReportsWithoutChangingAnything) {
+  std::string path = Path("msg.txt");
+  EXPECT_EQ(platform::CheckWritable(path.c_str()), platform::Status::kOk);  // may be created
+  EXPECT_FALSE(testing_support::FileExists(path));
+  EXPECT_NE(platform::CheckWritable(Path("no-dir/msg.txt").c_str()), platform::Status::kOk);
+  WriteFile(path, "old");
+  EXPECT_EQ(platform::CheckWritable(path.c_str()), platform::Status::kOk);
+  platform::File reader = platform::OpenForRead(path.c_str(), nullptr);
+  EXPECT_EQ(platform::CheckWritable(path.c_str()), platform::Status::kBusy);
+  platform::Close(reader);
+  EXPECT_EQ(testing_support::ReadFile(path), "old");
+}
+
+TEST_F(FileTest, TempFileBesideTheTargetReplacesItInOneStep) {
+  std::string target = Path("msg.txt");
+  WriteFile(target, "old text");
+  char temp[platform::kMaxPath + 64];
+  platform::File f = platform::CreateTempBeside(target.c_str(), temp, sizeof temp, nullptr);
+  ASSERT_NE(f, platform::kNoFile);
+  EXPECT_EQ(std::string(temp).rfind(dir_.path(), 0), 0u) << temp;  // same folder
+  EXPECT_NE(std::string(temp), target);
+  EXPECT_TRUE(platform::WriteAll(f, "new text", 8));
+  EXPECT_TRUE(platform::Flush(f));
+  platform::Close(f);
+  EXPECT_EQ(testing_support::ReadFile(target), "old text");
+  ASSERT_TRUE(platform::ReplaceWith(temp, target.c_str()));
+  EXPECT_EQ(testing_support::ReadFile(target), "new text");
+  EXPECT_FALSE(testing_support::FileExists(temp));
+}
+
 TEST(LocalTimeTest, FieldsAreInRange) {
   platform::LocalTime t = platform::Now();
   EXPECT_GE(t.year, 2020);
