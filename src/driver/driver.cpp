@@ -2,8 +2,12 @@
 
 #include <cstdio>
 
+#include "merge_writer.h"
 #include "message_text.h"
+#include "odbc_connection.h"
 #include "platform.h"
+#include "result_fetch.h"
+#include "result_table.h"
 #include "run_log.h"
 #include "settings.h"
 
@@ -51,14 +55,24 @@ bool PrepareQuery(Run& run) {
   return true;
 }
 
+bool QueryAndMerge(Run& run) {
+  const Settings& s = g_settings;
+  SQLHSTMT statement = OpenQuery(s.Source, s.Username, s.Password, run.query_text);
+  if (statement == SQL_NULL_HSTMT) return false;
+  if (!FetchResults(statement)) return false;
+  std::snprintf(run.work, 500, "SQL OK (%i)", ColumnCount());
+  g_run_log.Write(run.work);
+  if (!WriteMergedMessage(run.message_path, run.message_text)) return false;
+  g_run_log.Write("Complete!");
+  return true;
+}
+
 // The steps that can fail; false sends the run to the error policy.
 bool RunSteps(Run& run) {
   if (!ReadSettings()) return false;
   if (!LoadTexts(run)) return false;
   if (!PrepareQuery(run)) return false;
-  // Querying the database and merging the rows follow here; until they exist
-  // a run ends once its query is logged, and claims nothing more.
-  return true;
+  return QueryAndMerge(run);
 }
 
 void ApplyErrorPolicy(const Run& run) {
@@ -68,6 +82,7 @@ void ApplyErrorPolicy(const Run& run) {
 }
 
 void Release(Run& run) {
+  CloseQuery();
   FreeText(run.query_text);
   run.query_text = nullptr;
   FreeText(run.message_text);

@@ -1,0 +1,208 @@
+#include "result_fetch.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "odbc_connection.h"
+#include "platform.h"
+#include "result_table.h"
+#include "run_log.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr SQLULEN kMaxDataArea = 65536;
+// UTF-8, the 8-bit text of Linux drivers, takes up to 4 bytes a character.
+constexpr SQLULEN kBytesPerCharacter = 4;
+constexpr char kOutOfMemory[] = "ERROR: out of memory.";
+
+SQLULEN Capped(SQLULEN n) { return n > kMaxDataArea ? kMaxDataArea : n; }
+
+// Bytes for text of n characters plus extra bytes and the NUL, rounded up to a
+// multiple of 4; an unknown size (0) gets the whole cap.
+SQLULEN TextArea(SQLULEN characters, SQLULEN per_character, SQLULEN extra) {
+  if (characters == 0 || characters >= kMaxDataArea) return kMaxDataArea;
+  return Capped((characters * per_character + extra + 1 + 3) & ~static_cast<SQLULEN>(3));
+}
+
+std::size_t AlignUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
+bool IsInteger(SQLSMALLINT t) {
+  return t == SQL_BIT || t == SQL_TINYINT || t == SQL_INTEGER || t == SQL_SMALLINT;
+}
+bool IsFloating(SQLSMALLINT t) { return t == SQL_FLOAT || t == SQL_REAL || t == SQL_DOUBLE; }
+bool IsSizedText(SQLSMALLINT t) {
+  return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_NUMERIC || t == SQL_DECIMAL;
+}
+bool IsWideText(SQLSMALLINT t) {
+  return t == SQL_WCHAR || t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR || t == SQL_LONGVARCHAR;
+}
+
+}  // namespace
+
+SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size) {
+  if (IsInteger(sql_type)) return sizeof(SQLINTEGER);
+  if (IsFloating(sql_type)) return sizeof(SQLDOUBLE);
+  // NUMERIC and DECIMAL sizes count digits: add the sign and the point.
+  if (sql_type == SQL_NUMERIC || sql_type == SQL_DECIMAL) return TextArea(size, 1, 2);
+  if (IsSizedText(sql_type)) return TextArea(size, kBytesPerCharacter, 0);
+  SQLULEN shown = display_size > 0 ? static_cast<SQLULEN>(display_size) : 0;
+  return TextArea(shown, IsWideText(sql_type) ? kBytesPerCharacter : 1, 0);
+}
+
+namespace {
+
+SQLSMALLINT BoundType(SQLSMALLINT sql_type) {
+  if (IsInteger(sql_type)) return SQL_C_SLONG;
+  if (IsFloating(sql_type)) return SQL_C_DOUBLE;
+  return SQL_C_CHAR;
+}
+
+bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c) {
+  SQLRETURN rc = SQLDescribeCol(statement, number, c.name, sizeof c.name, &c.name_length,
+                                &c.sql_type, &c.size, &c.decimal_digits, &c.nullable);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  SQLLEN display = 0;
+  if (BoundType(c.sql_type) == SQL_C_CHAR && !IsSizedText(c.sql_type)) {
+    SQLColAttribute(statement, number, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
+  }
+  c.bound_type = BoundType(c.sql_type);
+  c.size = DataAreaSize(c.sql_type, c.size, display);
+  return true;
+}
+
+bool DescribeColumns(SQLHSTMT statement, RowBinding& b) {
+  std::size_t bytes = sizeof(ColumnInfo) * static_cast<std::size_t>(b.column_count);
+  b.columns = static_cast<ColumnInfo*>(platform::Allocate(bytes));
+  if (b.columns == nullptr) {
+    g_run_log.Write(kOutOfMemory);
+    return false;
+  }
+  std::memset(b.columns, 0, bytes);
+  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
+    if (!DescribeColumn(statement, static_cast<SQLUSMALLINT>(i + 1), b.columns[i])) return false;
+  }
+  return true;
+}
+
+// Every value and indicator aligned for its type: doubles and the SQLLEN
+// indicators are 8 bytes on 64-bit builds.
+void LayOutRow(RowBinding& b) {
+  std::size_t offset = 0;
+  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
+    ColumnInfo& c = b.columns[i];
+    c.data_offset = AlignUp(offset, 8);
+    c.indicator_offset = AlignUp(c.data_offset + c.size, alignof(SQLLEN));
+    offset = c.indicator_offset + sizeof(SQLLEN);
+  }
+  b.row_size = AlignUp(offset, 8);
+}
+
+bool BindColumns(SQLHSTMT statement, RowBinding& b) {
+  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
+    ColumnInfo& c = b.columns[i];
+    SQLRETURN rc = SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), c.bound_type,
+                              b.row_buffer + c.data_offset, static_cast<SQLLEN>(c.size),
+                              reinterpret_cast<SQLLEN*>(b.row_buffer + c.indicator_offset));
+    if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  }
+  return true;
+}
+
+// The text of one fetched value; numbers are formatted into scratch.
+const char* CellText(const ColumnInfo& c, const unsigned char* row, char* scratch,
+                     std::size_t cap) {
+  SQLLEN indicator;
+  std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
+  if (indicator == SQL_NULL_DATA) return "<null>";
+  const unsigned char* data = row + c.data_offset;
+  if (c.bound_type == SQL_C_SLONG) {
+    SQLINTEGER value;
+    std::memcpy(&value, data, sizeof value);
+    std::snprintf(scratch, cap, "%ld", static_cast<long>(value));
+  } else if (c.bound_type == SQL_C_DOUBLE) {
+    SQLDOUBLE value;
+    std::memcpy(&value, data, sizeof value);
+    std::snprintf(scratch, cap, "%.2f", value);  // the C locale: always a point
+  } else {
+    return reinterpret_cast<const char*>(data);
+  }
+  return scratch;
+}
+
+bool StoreRow(const RowBinding& b) {
+  char scratch[500];
+  BeginRow(b.column_count);
+  bool stored = true;
+  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
+    stored = AddCell(CellText(b.columns[i], b.row_buffer, scratch, sizeof scratch)) && stored;
+  }
+  EndRow();
+  return stored;
+}
+
+void SetRowWiseBinding(SQLHSTMT statement, RowBinding& b, SQLULEN* rows_fetched) {
+  SQLSetStmtAttr(statement, SQL_ATTR_ROW_BIND_TYPE,
+                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(b.row_size)), SQL_IS_UINTEGER);
+  SQLSetStmtAttr(statement, SQL_ATTR_ROW_ARRAY_SIZE,
+                 reinterpret_cast<SQLPOINTER>(b.rows_per_fetch), SQL_IS_UINTEGER);
+  SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, rows_fetched, 0);
+}
+
+// Reads the whole result. A row that comes with a warning (a value cut to its
+// area) or an error fails the fetch: merging the rows before it would send a
+// message with rows silently missing.
+int FetchRows(SQLHSTMT statement, const RowBinding& b) {
+  ResetRows();
+  for (;;) {
+    SQLRETURN rc = SQLFetch(statement);
+    if (rc == SQL_NO_DATA) break;
+    if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return 0;
+    if (!StoreRow(b)) {
+      g_run_log.Write(kOutOfMemory);
+      return 0;
+    }
+  }
+  if (RowCount() == 0) {
+    g_run_log.Write("ERROR: no data was retrived");
+    return 0;
+  }
+  return ColumnCount();
+}
+
+int BindAndFetch(SQLHSTMT statement, RowBinding& b) {
+  if (!DescribeColumns(statement, b)) return 0;
+  LayOutRow(b);
+  b.row_buffer = static_cast<unsigned char*>(platform::Allocate(b.row_size * b.rows_per_fetch));
+  if (b.row_buffer == nullptr) {
+    g_run_log.Write(kOutOfMemory);
+    return 0;
+  }
+  if (!BindColumns(statement, b)) return 0;
+  SQLULEN rows_fetched = 0;
+  SetRowWiseBinding(statement, b, &rows_fetched);
+  int result = FetchRows(statement, b);
+  // The columns stay bound to the buffer freed below: unbind them so nothing
+  // can write there, and the fetch counter that is about to go out of scope.
+  SQLFreeStmt(statement, SQL_UNBIND);
+  SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  return result;
+}
+
+}  // namespace
+
+int FetchResults(SQLHSTMT statement) {
+  RowBinding b;
+  SQLRETURN rc = SQLNumResultCols(statement, &b.column_count);
+  if (!CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement)) return 0;
+  if (b.column_count <= 0) {
+    g_run_log.Write("ERROR: SQL statement error, no coluns was retrived.");
+    return 0;
+  }
+  int result = BindAndFetch(statement, b);
+  platform::Release(b.columns);
+  platform::Release(b.row_buffer);
+  return result;
+}
+
+}  // namespace kelvorin
