@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux and the Windows program, and runs
+# Installs what is missing, builds the Linux and the Windows program, starts
+# the database servers the tests use (on private ports and sockets), and runs
 # every test: unit tests of both builds (the Windows ones under Wine) and the
-# end-to-end tests of both programs.
+# end-to-end tests of both programs against the real engines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc-dev)
+packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
+  libsqliteodbc sqlite3 postgresql-15 odbc-postgresql)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -23,8 +25,18 @@ echo "== building for Windows (build-win)"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j "$jobs"
 
+# The data sources of the end-to-end tests, named in a test-local odbc.ini.
+# Under /tmp: the database server runs as the postgres user, who may not be
+# allowed into the folder of this checkout.
+state=$(mktemp -d /tmp/kelvorin-engines.XXXXXX)
+chmod 755 "$state"
+trap 'tests/e2e/engines.sh stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
+echo "== starting the test databases ($state)"
+tests/e2e/engines.sh start "$state"
+
 echo "== building for Linux (build)"
-cmake -S . -B build -DKELVORIN_WINDOWS_PROGRAM="$root/build-win/kelvorin.exe" >/dev/null
+cmake -S . -B build -DKELVORIN_WINDOWS_PROGRAM="$root/build-win/kelvorin.exe" \
+  -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" >/dev/null
 cmake --build build -j "$jobs"
 
 # A private Wine prefix, made once: its first start takes a while, and tests
@@ -35,9 +47,23 @@ if [ ! -f "$KELVORIN_WINEPREFIX/system.reg" ]; then
   cmake/wine-run.sh wineboot -i >/dev/null 2>&1 || true
 fi
 
-status=0
+# Runs one build's tests; adds its counts to the totals.
+passed=0 failed=0
+run_ctest() {
+  local out
+  out=$(mktemp)
+  (cd "$1" && ctest --output-on-failure --timeout 900) | tee "$out" || true
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1)
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*tests passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  if [ -z "$line" ]; then total=1 bad=1; fi  # ctest itself failed
+  passed=$((passed + total - bad)) failed=$((failed + bad))
+  rm -f "$out"
+}
 echo "== tests of the Linux build"
-(cd build && ctest --output-on-failure --timeout 900) || status=1
+run_ctest build
 echo "== tests of the Windows build (under Wine)"
-(cd build-win && ctest --output-on-failure --timeout 900) || status=1
-exit $status
+run_ctest build-win
+echo "kelvorin: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
