@@ -40,7 +40,8 @@ void FillTable(int rows, int columns) {
 }
 
 std::string Message(int columns) {
-  std::string text = "Subject: Your orders\r\n<<< ann@example.com\r\nDear customer,\r\n%kelvorin%\r\n";
+  std::string text =
+      "Subject: Your orders\r\n<<< ann@example.com\r\nDear customer,\r\n%kelvorin%\r\n";
   for (int c = 1; c <= columns; ++c) text += "%%" + std::to_string(c) + "%% ";
   return text + "\r\n%kelvorin%\r\nRegards, %%2%%\r\n";
 }
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 7; ++i) {
     auto start = std::chrono::steady_clock::now();
     if (!kelvorin::WriteMergedMessage(path.c_str(), message.c_str())) return 1;
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
   }
   std::sort(ms.begin(), ms.end());
   std::printf("rows %d, columns %d\n", rows, columns);

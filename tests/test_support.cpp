@@ -38,6 +38,8 @@ std::string ReadFile(const std::string& path) {
   return all.str();
 }
 
-bool FileExists(const std::string& path) { return fs::exists(path); }
+bool FileExists(const std::string& path) {
+  return fs::exists(path);
+}
 
 }  // namespace testing_support

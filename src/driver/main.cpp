@@ -1,3 +1,5 @@
 #include "driver.h"
 
-int main(int argc, char** argv) { return kelvorin::RunMain(argc, argv); }
+int main(int argc, char** argv) {
+  return kelvorin::RunMain(argc, argv);
+}

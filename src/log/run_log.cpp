@@ -35,7 +35,9 @@ SectionLock::SectionLock(bool initialise_now) {
   if (initialise_now) Init();
 }
 
-SectionLock::~SectionLock() { Delete(); }
+SectionLock::~SectionLock() {
+  Delete();
+}
 
 void SectionLock::Init() {
   if (initialised_) return;
@@ -57,7 +59,9 @@ void SectionLock::Leave() {
   if (initialised_) platform::LockLeave(&section_);
 }
 
-RunLog::RunLog() : SectionLock(true) { path_[0] = '\0'; }
+RunLog::RunLog() : SectionLock(true) {
+  path_[0] = '\0';
+}
 
 void RunLog::SetPath(const char* path) {
   if (path == nullptr || std::strlen(path) >= sizeof path_) {

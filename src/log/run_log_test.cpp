@@ -75,15 +75,19 @@ TEST_F(RunLogTest, PairsJoinWithOneSpaceWithinTheirLimit) {
   const std::string label(1000, 'l');
   const std::string value_899(899, 'v');  // 1000 + 899 = 1899: written
   const std::string value_900(900, 'w');  // 1000 + 900 = 1900: dropped whole
-  const Case cases[] = {{"ERROR: can't load file", "q.sql"}, {"label only", ""},
-                        {"label only", nullptr},              {"", "value only"},
-                        {nullptr, "value only"},              {"", ""},
-                        {nullptr, nullptr},                   {label.c_str(), value_899.c_str()},
+  const Case cases[] = {{"ERROR: can't load file", "q.sql"},
+                        {"label only", ""},
+                        {"label only", nullptr},
+                        {"", "value only"},
+                        {nullptr, "value only"},
+                        {"", ""},
+                        {nullptr, nullptr},
+                        {label.c_str(), value_899.c_str()},
                         {label.c_str(), value_900.c_str()}};
   for (const Case& c : cases) log_.WritePair(c.label, c.value);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"ERROR: can't load file q.sql", "label only",
-                                               "label only", "value only", "value only",
-                                               label + " " + value_899}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"ERROR: can't load file q.sql", "label only", "label only",
+                                      "value only", "value only", label + " " + value_899}));
 }
 
 TEST_F(RunLogTest, AppendsToWhatIsThereAndCreatesWhatIsNot) {

@@ -11,7 +11,9 @@ constexpr std::size_t kFirstCapacity = 4096;
 
 }  // namespace
 
-MergeBuffer::~MergeBuffer() { platform::Release(data_); }
+MergeBuffer::~MergeBuffer() {
+  platform::Release(data_);
+}
 
 // Room for extra more bytes and a NUL. Doubling keeps a merge of n bytes at
 // O(n) copying in all.

@@ -68,11 +68,11 @@ struct MergeCase {
   const char* written;
 };
 
-
 TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
   FillTable(kTwoRows);
   const MergeCase cases[] = {
-      {"Dear customer,\r\n%kelvorin%\r\nItem %%1%% costs %%2%%\r\n%kelvorin%\r\nTotal for %%1%%\r\n",
+      {"Dear customer,\r\n%kelvorin%\r\nItem %%1%% costs %%2%%\r\n%kelvorin%\r\nTotal for "
+       "%%1%%\r\n",
        "Dear customer,\r\nItem A costs 5\r\nItem B costs 7\r\nTotal for A\r\n"},
       {"Hello %%2%%\r\n", "Hello 5\r\n"},
       {"x%kelvorin%%kelvorin%y", "xy"},
@@ -82,7 +82,7 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {"no markers, %%1%% and %%2%%", "no markers, A and 5"},
       {"%kelvorin%\r\n%%1%%\r\n%kelvorin%\r\nmid %kelvorin% tail %%2%%",
        "A\r\nB\r\nmid %kelvorin% tail 5"},
-      {"x%kelvorin%\r%%1%%;%kelvorin%\ny", "xA;B;y"},          // lone CR, lone LF
+      {"x%kelvorin%\r%%1%%;%kelvorin%\ny", "xA;B;y"},         // lone CR, lone LF
       {"x%kelvorin%\n\r%%1%%%kelvorin%\n\ry", "x\rA\rB\ry"},  // of LF CR only LF goes
       {"p%kelvorin%1%kelvorin%q%kelvorin%2%kelvorin%r", "p11q22r"},
       {"Total %%1%%", "Total A"},  // ends on a placeholder: a last write of 0 bytes

@@ -40,7 +40,9 @@ int LoadWholeFile(const char* path, char** out) {
   return 1;
 }
 
-void FreeText(char* text) { platform::Release(text); }
+void FreeText(char* text) {
+  platform::Release(text);
+}
 
 int ExtractRecipient(const char* text, char* recipient) {
   recipient[0] = '\0';

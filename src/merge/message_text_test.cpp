@@ -23,13 +23,13 @@ TEST(ExtractRecipientTest, TakesTheFirstRecipientLineOnly) {
   const std::string too_long(1000, 'a');
   const Case cases[] = {
       {"Subject: x\r\n<<< ann@example.com\r\nHello\r\n", "ann@example.com"},
-      {"Subject: x\r\n<<< ann@example.com", "ann@example.com"},   // last line, no line end
-      {"Subject: x\r\n<<<  ann@x.org \t\r\n", " ann@x.org \t"},   // blanks stay
-      {"Subject: x\r\n<<< ann@x.org\rmore", "ann@x.org"},         // a lone CR ends it too
-      {"<<< ann@example.com\r\nHello\r\n", ""},                   // first line: no CR LF before
-      {"Subject: x\n<<< ann@example.com\n", ""},                  // LF-only lines
-      {"Subject: x\r\n<<<ann@example.com\r\n", ""},               // no space after <<<
-      {"Subject: x\r\n<<< \r\n<<< ann@example.com\r\n", ""},      // the first one is empty
+      {"Subject: x\r\n<<< ann@example.com", "ann@example.com"},  // last line, no line end
+      {"Subject: x\r\n<<<  ann@x.org \t\r\n", " ann@x.org \t"},  // blanks stay
+      {"Subject: x\r\n<<< ann@x.org\rmore", "ann@x.org"},        // a lone CR ends it too
+      {"<<< ann@example.com\r\nHello\r\n", ""},                  // first line: no CR LF before
+      {"Subject: x\n<<< ann@example.com\n", ""},                 // LF-only lines
+      {"Subject: x\r\n<<<ann@example.com\r\n", ""},              // no space after <<<
+      {"Subject: x\r\n<<< \r\n<<< ann@example.com\r\n", ""},     // the first one is empty
       {"Subject: x\r\n<<< ", ""},
       {"Hello\r\n", ""},
       {"x\r\n<<< o'brien@example.com\r\n", "o'brien@example.com"},
@@ -87,8 +87,10 @@ TEST(LoadWholeFileTest, LoadsWholeFilesAndRefusesEmptyMissingAndBusyOnes) {
     const char* name;
     const char* text;  // null: the load fails
   };
-  const Case cases[] = {
-      {"text", "line 1\r\nline 2"}, {"with-nul", "before"}, {"empty", nullptr}, {"absent", nullptr}};
+  const Case cases[] = {{"text", "line 1\r\nline 2"},
+                        {"with-nul", "before"},
+                        {"empty", nullptr},
+                        {"absent", nullptr}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     char* sentinel = reinterpret_cast<char*>(&dir);

@@ -9,7 +9,9 @@ int countdown[kOps] = {0, 0, 0, 0};
 
 }  // namespace
 
-void FailNth(Op op, int n) { countdown[static_cast<int>(op)] = n; }
+void FailNth(Op op, int n) {
+  countdown[static_cast<int>(op)] = n;
+}
 
 void Reset() {
   for (int& c : countdown) c = 0;

@@ -16,6 +16,8 @@ void* Reallocate(void* block, std::size_t n) {
   return std::realloc(block, n == 0 ? 1 : n);
 }
 
-void Release(void* block) { std::free(block); }
+void Release(void* block) {
+  std::free(block);
+}
 
 }  // namespace platform

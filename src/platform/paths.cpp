@@ -44,6 +44,8 @@ bool DirectoryOf(const char* path, char* out, std::size_t cap) {
   return true;
 }
 
-bool HasSeparator(const char* text) { return std::strchr(text, kPathSeparator) != nullptr; }
+bool HasSeparator(const char* text) {
+  return std::strchr(text, kPathSeparator) != nullptr;
+}
 
 }  // namespace platform

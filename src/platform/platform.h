@@ -31,8 +31,8 @@ std::size_t ModulePath(char* out, std::size_t cap);
 // enclosing quotes are dropped, the value is cut to cap - 1 bytes. A missing
 // file, section or key stores fallback (also cut); a key present with an empty
 // value stores "". Returns the number of bytes stored, NUL not counted.
-std::size_t ReadProfileString(const char* section, const char* key, const char* fallback,
-                              char* out, std::size_t cap, const char* ini_path);
+std::size_t ReadProfileString(const char* section, const char* key, const char* fallback, char* out,
+                              std::size_t cap, const char* ini_path);
 
 // Opens an existing file for reading. While it is open others may read it but
 // not write it; fails with kBusy while another opener holds it for writing.

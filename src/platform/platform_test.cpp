@@ -180,8 +180,7 @@ TEST_F(FileTest, FailuresCarryTheirReason) {
   EXPECT_EQ(platform::OpenForRead(Path("absent.txt").c_str(), &status), platform::kNoFile);
   EXPECT_EQ(status, platform::Status::kNotFound);
   EXPECT_EQ(platform::OpenForRead("", &status), platform::kNoFile);
-  EXPECT_EQ(platform::OpenForAppend(Path("no-such-dir/x.log").c_str(), &status),
-            platform::kNoFile);
+  EXPECT_EQ(platform::OpenForAppend(Path("no-such-dir/x.log").c_str(), &status), platform::kNoFile);
   EXPECT_EQ(status, platform::Status::kNotFound);
   EXPECT_FALSE(platform::RemoveFile(Path("absent.txt").c_str()));
 }

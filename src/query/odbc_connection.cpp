@@ -38,7 +38,7 @@ void ReportDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
 }
 
 bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE handle) {
-  bool passed = passes == Passes::kAllButError    ? rc != SQL_ERROR
+  bool passed = passes == Passes::kAllButError     ? rc != SQL_ERROR
                 : passes == Passes::kSuccessOrInfo ? SQL_SUCCEEDED(rc)
                                                    : rc == SQL_SUCCESS;
   if (!passed && handle != SQL_NULL_HANDLE) ReportDiagnostics(handle_type, handle);

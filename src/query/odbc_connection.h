@@ -32,9 +32,9 @@ void ReportDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
 
 // Which return codes of an ODBC call let the run go on.
 enum class Passes {
-  kAllButError,   // only SQL_ERROR fails (warnings are normal with many drivers)
-  kSuccessOrInfo, // SQL_SUCCESS and SQL_SUCCESS_WITH_INFO pass
-  kSuccessOnly,   // a warning fails too: it may mean a value was cut
+  kAllButError,    // only SQL_ERROR fails (warnings are normal with many drivers)
+  kSuccessOrInfo,  // SQL_SUCCESS and SQL_SUCCESS_WITH_INFO pass
+  kSuccessOnly,    // a warning fails too: it may mean a value was cut
 };
 
 // The one check of every ODBC return code that matters: true when rc passes;

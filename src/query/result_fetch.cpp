@@ -16,7 +16,9 @@ constexpr SQLULEN kMaxDataArea = 65536;
 constexpr SQLULEN kBytesPerCharacter = 4;
 constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 
-SQLULEN Capped(SQLULEN n) { return n > kMaxDataArea ? kMaxDataArea : n; }
+SQLULEN Capped(SQLULEN n) {
+  return n > kMaxDataArea ? kMaxDataArea : n;
+}
 
 // Bytes for text of n characters plus extra bytes and the NUL, rounded up to a
 // multiple of 4; an unknown size (0) gets the whole cap.
@@ -25,12 +27,16 @@ SQLULEN TextArea(SQLULEN characters, SQLULEN per_character, SQLULEN extra) {
   return Capped((characters * per_character + extra + 1 + 3) & ~static_cast<SQLULEN>(3));
 }
 
-std::size_t AlignUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+std::size_t AlignUp(std::size_t n, std::size_t to) {
+  return (n + to - 1) / to * to;
+}
 
 bool IsInteger(SQLSMALLINT t) {
   return t == SQL_BIT || t == SQL_TINYINT || t == SQL_INTEGER || t == SQL_SMALLINT;
 }
-bool IsFloating(SQLSMALLINT t) { return t == SQL_FLOAT || t == SQL_REAL || t == SQL_DOUBLE; }
+bool IsFloating(SQLSMALLINT t) {
+  return t == SQL_FLOAT || t == SQL_REAL || t == SQL_DOUBLE;
+}
 bool IsSizedText(SQLSMALLINT t) {
   return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_NUMERIC || t == SQL_DECIMAL;
 }
@@ -144,8 +150,8 @@ bool StoreRow(const RowBinding& b) {
 void SetRowWiseBinding(SQLHSTMT statement, RowBinding& b, SQLULEN* rows_fetched) {
   SQLSetStmtAttr(statement, SQL_ATTR_ROW_BIND_TYPE,
                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(b.row_size)), SQL_IS_UINTEGER);
-  SQLSetStmtAttr(statement, SQL_ATTR_ROW_ARRAY_SIZE,
-                 reinterpret_cast<SQLPOINTER>(b.rows_per_fetch), SQL_IS_UINTEGER);
+  SQLSetStmtAttr(statement, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(b.rows_per_fetch),
+                 SQL_IS_UINTEGER);
   SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, rows_fetched, 0);
 }
 

@@ -27,7 +27,7 @@ struct RowBinding {
   SQLSMALLINT column_count = 0;
   SQLULEN rows_per_fetch = 1;
   std::size_t row_size = 0;
-  ColumnInfo* columns = nullptr;         // owned
+  ColumnInfo* columns = nullptr;        // owned
   unsigned char* row_buffer = nullptr;  // owned
 };
 

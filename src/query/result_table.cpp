@@ -14,7 +14,9 @@ int row_count = 0;
 int column_index = 0;
 int result_column_count = 0;
 
-bool IsSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+bool IsSpaceOrTab(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // A heap copy of text, trimmed at both ends when SkipSpaces is on.
 char* TrimmedCopy(const char* text) {
@@ -35,7 +37,9 @@ char* TrimmedCopy(const char* text) {
 
 }  // namespace
 
-void ResetRows() { row_count = 0; }
+void ResetRows() {
+  row_count = 0;
+}
 
 void BeginRow(int result_columns) {
   column_index = 0;
@@ -57,9 +61,13 @@ void EndRow() {
   if (row_count < kMaxRows) ++row_count;
 }
 
-int ColumnCount() { return column_index; }
+int ColumnCount() {
+  return column_index;
+}
 
-int RowCount() { return row_count; }
+int RowCount() {
+  return row_count;
+}
 
 const char* GetCell(int column, int row) {
   if (column < 0 || column >= column_index || column >= kMaxColumns) return nullptr;

@@ -24,7 +24,8 @@ const char kOtherSep = platform::kPathSeparator == '/' ? '\\' : '/';
 class SettingsTest : public ::testing::Test {
  protected:
   SettingsTest()
-      : module_(dir_.File("kelvorin.exe")), ini_(dir_.File("kelvorin.INI")),
+      : module_(dir_.File("kelvorin.exe")),
+        ini_(dir_.File("kelvorin.INI")),
         log_(dir_.File("kelvorin.LOG")) {
     g_settings = kelvorin::Settings();
     kelvorin::g_run_log.SetPath(log_.c_str());
@@ -103,7 +104,8 @@ TEST_F(SettingsTest, RequestResolution) {
   const Case cases[] = {
       {"q.sql", dir_.File("q.sql")},
       {"sub" + kSep + "q.sql", "sub" + kSep + "q.sql"},  // a path of its own, kept
-      {std::string("sub") + kOtherSep + "q.sql", dir_.File(std::string("sub") + kOtherSep + "q.sql")},
+      {std::string("sub") + kOtherSep + "q.sql",
+       dir_.File(std::string("sub") + kOtherSep + "q.sql")},
       {kSep + std::string(400, 'p'), kSep + std::string(358, 'p')},  // cut to 359 and kept
       {long_name, ""},  // joined, it would not fit: never cut into another name
   };
@@ -117,8 +119,8 @@ TEST_F(SettingsTest, RequestResolution) {
 }
 
 TEST_F(SettingsTest, LongValuesAreCutToTheirCapacity) {
-  ASSERT_EQ(Read("[Database]\r\nSource=" + std::string(1500, 's') + "\r\nRowname=" +
-                 std::string(600, 'r') + "\r\nRequest=q\r\n"),
+  ASSERT_EQ(Read("[Database]\r\nSource=" + std::string(1500, 's') +
+                 "\r\nRowname=" + std::string(600, 'r') + "\r\nRequest=q\r\n"),
             1);
   EXPECT_EQ(std::string(g_settings.Source), std::string(999, 's'));
   EXPECT_EQ(std::string(g_settings.BlockMarker), "%" + std::string(529, 'r') + "%");
@@ -136,10 +138,18 @@ TEST(DecimalValueTest, ReadsLikeAtoiAndSaturates) {
     const char* text;
     int value;
   };
-  const Case cases[] = {{"12abc", 12},         {"  -7", -7},        {"+3", 3},
-                        {"\t 5", 5},           {"abc", 0},          {"", 0},
-                        {"-", 0},              {"007", 7},          {"2147483647", INT_MAX},
-                        {"99999999999", INT_MAX}, {"-2147483648", INT_MIN}, {"-99999999999", INT_MIN}};
+  const Case cases[] = {{"12abc", 12},
+                        {"  -7", -7},
+                        {"+3", 3},
+                        {"\t 5", 5},
+                        {"abc", 0},
+                        {"", 0},
+                        {"-", 0},
+                        {"007", 7},
+                        {"2147483647", INT_MAX},
+                        {"99999999999", INT_MAX},
+                        {"-2147483648", INT_MIN},
+                        {"-99999999999", INT_MIN}};
   for (const Case& c : cases) EXPECT_EQ(kelvorin::DecimalValue(c.text), c.value) << c.text;
 }
 

@@ -82,8 +82,8 @@ bool ParentExists(const char* path) {
 // the folder for messages passes it by.
 bool TempName(const char* target, char* out, std::size_t cap) {
   const char* slash = std::strrchr(target, '/');
-  std::string name = slash ? std::string(target, slash + 1) + "." + (slash + 1)
-                           : std::string(".") + target;
+  std::string name =
+      slash ? std::string(target, slash + 1) + "." + (slash + 1) : std::string(".") + target;
   name += ".kelvorin-XXXXXX";
   if (name.size() + 1 > cap) return false;
   std::memcpy(out, name.c_str(), name.size() + 1);
@@ -113,7 +113,9 @@ void SyncFolderOf(const char* path) {
   ::close(fd);
 }
 
-pthread_mutex_t* Mutex(Lock* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->storage); }
+pthread_mutex_t* Mutex(Lock* lock) {
+  return reinterpret_cast<pthread_mutex_t*>(lock->storage);
+}
 
 static_assert(sizeof(pthread_mutex_t) <= kLockStorageSize, "lock storage too small");
 
@@ -178,12 +180,15 @@ void Close(File file) {
   if (file != kNoFile) ::close(static_cast<int>(file));
 }
 
-bool RemoveFile(const char* path) { return ::unlink(path) == 0; }
+bool RemoveFile(const char* path) {
+  return ::unlink(path) == 0;
+}
 
 Status CheckWritable(const char* path) {
   Status status = Status::kOk;
   File file = OpenLocked(path, O_WRONLY, LOCK_EX, &status);
-  if (file == kNoFile) return status == Status::kNotFound && ParentExists(path) ? Status::kOk : status;
+  if (file == kNoFile)
+    return status == Status::kNotFound && ParentExists(path) ? Status::kOk : status;
   ::close(static_cast<int>(file));
   return Status::kOk;
 }
@@ -233,9 +238,17 @@ void SleepMilliseconds(unsigned ms) {
   }
 }
 
-void LockInit(Lock* lock) { ::pthread_mutex_init(Mutex(lock), nullptr); }
-void LockEnter(Lock* lock) { ::pthread_mutex_lock(Mutex(lock)); }
-void LockLeave(Lock* lock) { ::pthread_mutex_unlock(Mutex(lock)); }
-void LockDelete(Lock* lock) { ::pthread_mutex_destroy(Mutex(lock)); }
+void LockInit(Lock* lock) {
+  ::pthread_mutex_init(Mutex(lock), nullptr);
+}
+void LockEnter(Lock* lock) {
+  ::pthread_mutex_lock(Mutex(lock));
+}
+void LockLeave(Lock* lock) {
+  ::pthread_mutex_unlock(Mutex(lock));
+}
+void LockDelete(Lock* lock) {
+  ::pthread_mutex_destroy(Mutex(lock));
+}
 
 }  // namespace platform

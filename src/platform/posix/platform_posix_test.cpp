@@ -1,7 +1,6 @@
 // Linux-only promises of the backend: what a replaced message keeps.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 

@@ -19,7 +19,9 @@ struct Span {
 };
 
 // Blanks as the Win32 reader trims them: its CR of a CR LF line end included.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 Span Trim(Span s) {
   while (s.begin < s.end && IsBlank(*s.begin)) ++s.begin;
@@ -27,7 +29,9 @@ Span Trim(Span s) {
   return s;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Names compare ignoring case and the blanks around either of them.
 bool SameName(Span s, const char* name) {
@@ -46,7 +50,8 @@ bool LoadText(const char* path, std::string* text) {
   if (fd < 0) return false;
   char chunk[8192];
   ssize_t got;
-  while ((got = ::read(fd, chunk, sizeof chunk)) > 0) text->append(chunk, static_cast<std::size_t>(got));
+  while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
+    text->append(chunk, static_cast<std::size_t>(got));
   ::close(fd);
   return got == 0;
 }
@@ -81,7 +86,8 @@ bool FindValue(const std::string& text, const char* section, const char* key, Sp
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) at += 3;  // UTF-8 byte-order mark
   bool inside = false;
   while (at < end) {
-    const char* eol = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    const char* eol =
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
     Span line = Trim(Span{at, eol ? eol : end});
     at = eol ? eol + 1 : end;
     Span name;
@@ -116,8 +122,8 @@ std::size_t Store(Span value, char* out, std::size_t cap) {
 
 }  // namespace
 
-std::size_t ReadProfileString(const char* section, const char* key, const char* fallback,
-                              char* out, std::size_t cap, const char* ini_path) {
+std::size_t ReadProfileString(const char* section, const char* key, const char* fallback, char* out,
+                              std::size_t cap, const char* ini_path) {
   std::string text;
   Span value;
   if (LoadText(ini_path, &text) && FindValue(text, section, key, &value)) {

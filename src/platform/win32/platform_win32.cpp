@@ -34,7 +34,9 @@ Status FromError(DWORD error) {
   }
 }
 
-HANDLE H(File file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE H(File file) {
+  return reinterpret_cast<HANDLE>(file);
+}
 
 File Opened(HANDLE handle, Status* status) {
   if (handle == INVALID_HANDLE_VALUE) {
@@ -45,7 +47,9 @@ File Opened(HANDLE handle, Status* status) {
   return reinterpret_cast<File>(handle);
 }
 
-CRITICAL_SECTION* Section(Lock* lock) { return reinterpret_cast<CRITICAL_SECTION*>(lock->storage); }
+CRITICAL_SECTION* Section(Lock* lock) {
+  return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
+}
 
 // Chunks for ReadFile/WriteFile, whose counts are 32-bit.
 constexpr DWORD kChunk = 1u << 30;
@@ -62,8 +66,8 @@ std::size_t ModulePath(char* out, std::size_t cap) {
   return n;
 }
 
-std::size_t ReadProfileString(const char* section, const char* key, const char* fallback,
-                              char* out, std::size_t cap, const char* ini_path) {
+std::size_t ReadProfileString(const char* section, const char* key, const char* fallback, char* out,
+                              std::size_t cap, const char* ini_path) {
   if (cap == 0) return 0;
   if (ini_path == nullptr || ini_path[0] == '\0') ini_path = "\\";  // never the Windows folder
   return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(cap), ini_path);
@@ -132,7 +136,9 @@ void Close(File file) {
   if (file != kNoFile) CloseHandle(H(file));
 }
 
-bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
+bool RemoveFile(const char* path) {
+  return DeleteFileA(path) != 0;
+}
 
 Status CheckWritable(const char* path) {
   HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -177,11 +183,21 @@ LocalTime Now() {
   return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
-void SleepMilliseconds(unsigned ms) { Sleep(ms); }
+void SleepMilliseconds(unsigned ms) {
+  Sleep(ms);
+}
 
-void LockInit(Lock* lock) { InitializeCriticalSection(Section(lock)); }
-void LockEnter(Lock* lock) { EnterCriticalSection(Section(lock)); }
-void LockLeave(Lock* lock) { LeaveCriticalSection(Section(lock)); }
-void LockDelete(Lock* lock) { DeleteCriticalSection(Section(lock)); }
+void LockInit(Lock* lock) {
+  InitializeCriticalSection(Section(lock));
+}
+void LockEnter(Lock* lock) {
+  EnterCriticalSection(Section(lock));
+}
+void LockLeave(Lock* lock) {
+  LeaveCriticalSection(Section(lock));
+}
+void LockDelete(Lock* lock) {
+  DeleteCriticalSection(Section(lock));
+}
 
 }  // namespace platform
