@@ -93,7 +93,7 @@ class FileWriter {
  public:
   explicit FileWriter(platform::File file) : file_(file) {}
 
-  void Put(const char* bytes, std::size_t n) {
+  void Append(const char* bytes, std::size_t n) {
     if (n > sizeof buffer_ - used_) Drain();
     if (n >= sizeof buffer_) {
       ok_ = ok_ && platform::WriteAll(file_, bytes, n);
@@ -121,24 +121,32 @@ class FileWriter {
   bool ok_ = true;
 };
 
-// Pass 2: the expanded text with every column placeholder left in it filled
-// from the first row, unwrapped.
-void FillFromFirstRow(const MergeBuffer& merged, FileWriter& out) {
-  const char* pos = merged.text();
-  const char* end = pos + merged.size();
+// Copies [pos, end) to out with every valid column placeholder handed to
+// put_cell(column) instead; invalid ones are copied as they are. Both passes
+// scan this way, pass 1 once per row of a block, pass 2 over the whole text.
+template <typename Out, typename PutCell>
+void FillPlaceholders(const char* pos, const char* end, Out& out, PutCell put_cell) {
   for (;;) {
     const char* mark = Find(pos, end, "%%", 2);
-    out.Put(pos, static_cast<std::size_t>(mark - pos));
+    out.Append(pos, static_cast<std::size_t>(mark - pos));
     if (mark == end) return;
     Placeholder p = ScanPlaceholder(mark, end);
     if (p.column > 0) {
-      const char* cell = GetCell(p.column - 1, 0);
-      if (cell != nullptr) out.Put(cell, std::strlen(cell));
+      put_cell(p.column);
     } else {
-      out.Put(mark, static_cast<std::size_t>(p.next - mark));
+      out.Append(mark, static_cast<std::size_t>(p.next - mark));
     }
     pos = p.next;
   }
+}
+
+// Pass 2: the expanded text with every column placeholder left in it filled
+// from the first row, unwrapped.
+void FillFromFirstRow(const MergeBuffer& merged, FileWriter& out) {
+  FillPlaceholders(merged.text(), merged.text() + merged.size(), out, [&out](int column) {
+    const char* cell = GetCell(column - 1, 0);
+    if (cell != nullptr) out.Append(cell, std::strlen(cell));
+  });
 }
 
 // Writes the merged message to a new file beside path and moves it into
@@ -180,19 +188,8 @@ int WriteMergedMessage(const char* path, const char* message_text) {
 void ExpandRowBlock(MergeBuffer& out, const char* block, const char* end) {
   const int rows = RowCount();
   for (int row = 0; row < rows; ++row) {
-    const char* pos = block;
-    for (;;) {
-      const char* mark = Find(pos, end, "%%", 2);
-      out.Append(pos, static_cast<std::size_t>(mark - pos));
-      if (mark == end) break;
-      Placeholder p = ScanPlaceholder(mark, end);
-      if (p.column > 0) {
-        AppendCell(out, GetCell(p.column - 1, row));
-      } else {
-        out.Append(mark, static_cast<std::size_t>(p.next - mark));
-      }
-      pos = p.next;
-    }
+    FillPlaceholders(block, end, out,
+                     [&out, row](int column) { AppendCell(out, GetCell(column - 1, row)); });
   }
 }
 
