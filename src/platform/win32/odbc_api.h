@@ -3,8 +3,9 @@
 #ifndef KELVORIN_PLATFORM_WIN32_ODBC_API_H_
 #define KELVORIN_PLATFORM_WIN32_ODBC_API_H_
 
+#include <windows.h>
+
 #include <sql.h>
 #include <sqlext.h>
-#include <windows.h>
 
 #endif  // KELVORIN_PLATFORM_WIN32_ODBC_API_H_
