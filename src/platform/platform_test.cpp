@@ -87,6 +87,8 @@ const IniCase kIniCases[] = {
     {"main.ini", "Database", "Commented2", "", 100, "real ; not a comment"},
     {"spaced.ini", "Database", "Source", "fallback", 100, "padded"},
     {"spaced.ini", " Database ", "Source", "fallback", 100, "padded"},
+    {"nul.ini", "Database", "Source", "fb", 100, "fb"},  // a NUL byte: a damaged file
+    {"nul.ini", "Database", "Other", "fb", 100, "fb"},
 };
 
 class IniTest : public ::testing::Test {
@@ -97,6 +99,7 @@ class IniTest : public ::testing::Test {
     WriteFile(dir_.File("bom.ini"), "\xEF\xBB\xBF[Database]\r\nSource=with bom\r\n");
     WriteFile(dir_.File("lastline.ini"), "[Database]\r\nSource=no line end");
     WriteFile(dir_.File("spaced.ini"), "  [ Database ]  \r\nSource=padded\r\n");
+    WriteFile(dir_.File("nul.ini"), std::string("[Database]\r\nSource=ab\0cd\r\nOther=ok\r\n", 34));
   }
   TempDir dir_;
 };

@@ -13,6 +13,7 @@ char* cells[kMaxRows][kMaxColumns];
 int row_count = 0;
 int column_index = 0;
 int result_column_count = 0;
+int rows_used = 0;  // rows that ever held a cell, for ClearResultTable
 
 bool IsSpaceOrTab(char c) {
   return c == ' ' || c == '\t';
@@ -53,6 +54,7 @@ int AddCell(const char* text) {
   }
   char* copy = TrimmedCopy(text);
   cells[row_count][column_index] = copy;  // null when no copy could be made
+  if (row_count >= rows_used) rows_used = row_count + 1;
   ++column_index;
   return copy != nullptr ? 1 : 0;
 }
@@ -76,13 +78,13 @@ const char* GetCell(int column, int row) {
 }
 
 void ClearResultTable() {
-  for (auto& row : cells) {
-    for (char*& cell : row) {
+  for (int row = 0; row < rows_used; ++row) {
+    for (char*& cell : cells[row]) {
       platform::Release(cell);
       cell = nullptr;
     }
   }
-  row_count = column_index = result_column_count = 0;
+  rows_used = row_count = column_index = result_column_count = 0;
 }
 
 }  // namespace kelvorin

@@ -53,7 +53,9 @@ bool LoadText(const char* path, std::string* text) {
   while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
     text->append(chunk, static_cast<std::size_t>(got));
   ::close(fd);
-  return got == 0;
+  // Win32 takes a file with a NUL byte for some other encoding and finds no
+  // key in it; such a settings file is damaged anyway, so read it as missing.
+  return got == 0 && text->find('\0') == std::string::npos;
 }
 
 // A "[name]" line gives its name; the last "]" closes it, as in Win32.
