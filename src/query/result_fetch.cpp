@@ -47,7 +47,7 @@ bool IsWideText(SQLSMALLINT t) {
 }  // namespace
 
 SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size) {
-  if (IsInteger(sql_type)) return sizeof(SQLINTEGER);
+  if (IsInteger(sql_type)) return sizeof(SQLBIGINT);
   if (IsFloating(sql_type)) return sizeof(SQLDOUBLE);
   // NUMERIC and DECIMAL sizes count digits: add the sign and the point.
   if (sql_type == SQL_NUMERIC || sql_type == SQL_DECIMAL) return TextArea(size, 1, 2);
@@ -58,8 +58,11 @@ SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size) {
 
 namespace {
 
+// Integers are bound 64 bits wide: SQLite describes its INTEGER, which holds
+// 64 bits, as SQL_INTEGER, and its driver wraps larger values into a 32-bit
+// area without a warning.
 SQLSMALLINT BoundType(SQLSMALLINT sql_type) {
-  if (IsInteger(sql_type)) return SQL_C_SLONG;
+  if (IsInteger(sql_type)) return SQL_C_SBIGINT;
   if (IsFloating(sql_type)) return SQL_C_DOUBLE;
   return SQL_C_CHAR;
 }
@@ -122,10 +125,10 @@ const char* CellText(const ColumnInfo& c, const unsigned char* row, char* scratc
   std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
   if (indicator == SQL_NULL_DATA) return "<null>";
   const unsigned char* data = row + c.data_offset;
-  if (c.bound_type == SQL_C_SLONG) {
-    SQLINTEGER value;
+  if (c.bound_type == SQL_C_SBIGINT) {
+    SQLBIGINT value;
     std::memcpy(&value, data, sizeof value);
-    std::snprintf(scratch, cap, "%ld", static_cast<long>(value));
+    std::snprintf(scratch, cap, "%lld", static_cast<long long>(value));
   } else if (c.bound_type == SQL_C_DOUBLE) {
     SQLDOUBLE value;
     std::memcpy(&value, data, sizeof value);

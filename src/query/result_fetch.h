@@ -17,7 +17,7 @@ struct ColumnInfo {
   SQLULEN size;  // as described; after the mapping, the bytes of its data area
   SQLSMALLINT decimal_digits;
   SQLSMALLINT nullable;
-  SQLSMALLINT bound_type;  // SQL_C_SLONG, SQL_C_DOUBLE or SQL_C_CHAR
+  SQLSMALLINT bound_type;  // SQL_C_SBIGINT, SQL_C_DOUBLE or SQL_C_CHAR
   std::size_t data_offset;
   std::size_t indicator_offset;
 };

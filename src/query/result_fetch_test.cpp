@@ -4,8 +4,9 @@
 
 namespace {
 
-// Areas hold the longest text a column can give: UTF-8 characters of up to
-// four bytes, a NUMERIC's sign and point, and the NUL; never past 64 KiB.
+// Areas hold the longest value a column can give: integers in 64 bits, UTF-8
+// characters of up to four bytes, a NUMERIC's sign and point, and the NUL;
+// never past 64 KiB.
 TEST(DataAreaSizeTest, FitsTheLongestValueOfTheColumn) {
   struct Case {
     SQLSMALLINT type;
@@ -15,10 +16,10 @@ TEST(DataAreaSizeTest, FitsTheLongestValueOfTheColumn) {
   };
   const SQLULEN kHuge = ~static_cast<SQLULEN>(0);
   const Case cases[] = {
-      {SQL_INTEGER, 10, 0, 4},
-      {SQL_SMALLINT, 5, 0, 4},
-      {SQL_TINYINT, 3, 0, 4},
-      {SQL_BIT, 1, 0, 4},
+      {SQL_INTEGER, 10, 0, 8},
+      {SQL_SMALLINT, 5, 0, 8},
+      {SQL_TINYINT, 3, 0, 8},
+      {SQL_BIT, 1, 0, 8},
       {SQL_DOUBLE, 15, 0, 8},
       {SQL_FLOAT, 15, 0, 8},
       {SQL_REAL, 7, 0, 8},
