@@ -59,7 +59,7 @@ truncate -s -1 "$demo/orders.sql"  # no line break after the statement
 printf '%s\r\n' 'From: Northwind Books <orders@northwind.example>' \
   'Subject: Your recent orders' '<<< o'"'"'brien@example.com' '' 'Dear %%1%%,' '' \
   'here is what you ordered from us:' '%kelvorin%' '  #%%2%%  %%3%%  %%4%%  EUR %%5%%' \
-  '%kelvorin%' '' 'Your first order this month was #%%2%%. Thank you!' >"$demo/message.txt"
+  '%kelvorin%' '' 'The first of them was #%%2%%. Thank you!' >"$demo/message.txt"
 
 echo; echo "== the message before the run (build/demo/message.txt)"
 cat "$demo/message.txt" | tr -d '\r'
