@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Linux and the Windows program, starts
 # the database servers the tests use (on private ports and sockets), and runs
-# every test: unit tests of both builds (the Windows ones under Wine) and the
-# end-to-end tests of both programs against the real engines.
+# every test: unit tests of both builds (the Windows ones under Wine), the
+# end-to-end tests of both programs against the real engines, the Linux suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz
+# target for a short while (KELVORIN_FUZZ_SECONDS, default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
-  libsqliteodbc sqlite3 postgresql-15 odbc-postgresql)
+  libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb
+  clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -65,5 +68,23 @@ echo "== tests of the Linux build"
 run_ctest build
 echo "== tests of the Windows build (under Wine)"
 run_ctest build-win
+echo "== the Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan)"
+cmake -S . -B build-asan -DKELVORIN_SANITIZE=ON -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" \
+  -DKELVORIN_WINDOWS_PROGRAM= >/dev/null
+cmake --build build-asan -j "$jobs"
+# Any report ends the program with an error, which fails its test. Full stack
+# unwinding lets the leak suppressions see the ODBC libraries' own frames.
+# The fault tests preload a shim ahead of the sanitizer runtime.
+ASAN_OPTIONS=fast_unwind_on_malloc=0:detect_leaks=1:verify_asan_link_order=0 \
+  LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 run_ctest build-asan
+
+echo "== fuzzing each target for ${KELVORIN_FUZZ_SECONDS:-30} s"
+fuzz_out=$(mktemp)
+scripts/fuzz.sh "${KELVORIN_FUZZ_SECONDS:-30}" | tee "$fuzz_out" || true
+passed=$((passed + $(grep -c 'no failure$' "$fuzz_out" || true)))
+failed=$((failed + $(grep -c ': FAILED' "$fuzz_out" || true)))
+rm -f "$fuzz_out"
+
 echo "kelvorin: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
