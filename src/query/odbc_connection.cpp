@@ -11,6 +11,16 @@ SQLCHAR* Text(const char* text) {
   return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
 
+// An empty user name or password goes as no value at all, so the data
+// source's own UID and PWD apply: MariaDB's driver takes "" as a name given
+// and falls back to the login name of the process, root for a root host.
+SQLCHAR* Credential(const char* text) {
+  return text[0] ? Text(text) : nullptr;
+}
+SQLSMALLINT CredentialLength(const char* text) {
+  return text[0] ? SQL_NTS : 0;
+}
+
 SQLHSTMT Fail() {
   CloseQuery();
   return SQL_NULL_HSTMT;
@@ -62,8 +72,8 @@ SQLHSTMT OpenQuery(const char* source, const char* username, const char* passwor
     g_run_log.Write("ERROR: can't allocate SQL handle");
     return Fail();
   }
-  rc = SQLConnect(h.connection, Text(source), SQL_NTS, Text(username), SQL_NTS, Text(password),
-                  SQL_NTS);
+  rc = SQLConnect(h.connection, Text(source), SQL_NTS, Credential(username),
+                  CredentialLength(username), Credential(password), CredentialLength(password));
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) return Fail();
   rc = SQLAllocHandle(SQL_HANDLE_STMT, h.connection, &h.statement);
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) {

@@ -16,7 +16,8 @@ struct OdbcHandles {
 
 extern OdbcHandles g_odbc;
 
-// Connects to the data source and executes query. Returns the statement, whose
+// Connects to the data source and executes query. An empty username or
+// password leaves the data source's own in force. Returns the statement, whose
 // result stays open until CloseQuery; null after logging why, with every
 // handle released.
 SQLHSTMT OpenQuery(const char* source, const char* username, const char* password,
