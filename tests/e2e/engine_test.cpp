@@ -5,7 +5,7 @@
 // runs the program once with an INI naming the same data source, and checks
 // the message and the log it leaves.
 //
-//   KELVORIN_DSN      the data source (tests/e2e/engines.sh makes three)
+//   KELVORIN_DSN      the data source (tests/e2e/engines.sh makes four)
 //   ODBCINI           the odbc.ini that defines it
 //   KELVORIN_PROGRAM  the program, KELVORIN_RUNNER its runner (see harness.h)
 #include <sql.h>
@@ -38,12 +38,17 @@ struct Dialect {
   std::string utf8_literal;  // an expression in which %s stands for the hex digits
   bool integer_is_64_bit;    // an INTEGER column holds any 64-bit value
   bool checks_users;         // refuses a user name it does not know
+  // MariaDB's default sql_mode reads || as OR, and it shows a timestamp with
+  // as many fraction digits as the column has (21:05:03.0 in a DATETIME(1)).
+  bool pipes_concatenate;  // || joins texts
+  bool trims_fractions;    // a timestamp shows no trailing zero fraction digits
 };
 
 const Dialect kDialects[] = {
-    {"SQLite", "DOUBLE", "DATETIME", "CAST(X'%s' AS TEXT)", true, false},
+    {"SQLite", "DOUBLE", "DATETIME", "CAST(X'%s' AS TEXT)", true, false, true, true},
     {"PostgreSQL", "DOUBLE PRECISION", "TIMESTAMP", "convert_from(decode('%s', 'hex'), 'UTF8')",
-     false, true},
+     false, true, true, true},
+    {"MariaDB", "DOUBLE", "DATETIME(1)", "CONVERT(X'%s' USING utf8mb4)", false, true, false, false},
 };
 
 bool SixtyFourBitIntegers(const Dialect& d) {
@@ -51,6 +56,18 @@ bool SixtyFourBitIntegers(const Dialect& d) {
 }
 bool ChecksUsers(const Dialect& d) {
   return d.checks_users;
+}
+bool PipesConcatenate(const Dialect& d) {
+  return d.pipes_concatenate;
+}
+bool NoPipes(const Dialect& d) {
+  return !d.pipes_concatenate;
+}
+bool TrimsFractions(const Dialect& d) {
+  return d.trims_fractions;
+}
+bool FixedFractions(const Dialect& d) {
+  return !d.trims_fractions;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -228,10 +245,19 @@ std::vector<ValueCase> ValueCases() {
       {"Timestamp",
        "{timestamp}",
        {{"'2026-12-06 21:05:03'", "2026-12-06 21:05:03"},
-        {"'2000-02-29 00:00:00.5'", "2000-02-29 00:00:00.5"}}},
+        {"'2000-02-29 00:00:00.5'", "2000-02-29 00:00:00.5"}},
+       "v",
+       TrimsFractions},
+      {"TimestampFixedFraction",
+       "{timestamp}",
+       {{"'2026-12-06 21:05:03'", "2026-12-06 21:05:03.0"},
+        {"'2000-02-29 00:00:00.5'", "2000-02-29 00:00:00.5"}},
+       "v",
+       FixedFractions},
       {"BlanksTrimmed", "CHAR(8)", {{"'ab'", "ab"}, {"' \tcd'", "cd"}}},
       {"ArithmeticExpression", "INTEGER", {{"5", "10"}, {"-7", "-14"}}, "v * 2"},
-      {"ConcatenatedExpression", "INTEGER", {{"5", "No. 5"}}, "'No. ' || v"},
+      {"ConcatenatedExpression", "INTEGER", {{"5", "No. 5"}}, "'No. ' || v", PipesConcatenate},
+      {"ConcatenatedByFunction", "INTEGER", {{"5", "No. 5"}}, "CONCAT('No. ', v)", NoPipes},
   };
 }
 
