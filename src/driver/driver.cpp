@@ -17,11 +17,13 @@ namespace {
 constexpr char kLoadError[] = "ERROR: can't load file";
 constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
 constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
+constexpr char kDeleteError[] = "ERROR: can't delete message file";
 
 // What one run holds; released on every path past the argument check.
 struct Run {
   const char* message_path = nullptr;
   char* message_text = nullptr;
+  std::size_t message_length = 0;  // all its bytes: a NUL in it is kept
   char* query_text = nullptr;
   // The line buffer (500) followed by the recipient buffer (1000).
   char work[500 + kRecipientCapacity] = {};
@@ -29,7 +31,7 @@ struct Run {
 };
 
 bool LoadTexts(Run& run) {
-  if (!LoadWholeFile(run.message_path, &run.message_text)) {
+  if (!LoadWholeFile(run.message_path, &run.message_text, &run.message_length)) {
     g_run_log.WritePair(kLoadError, run.message_path);
     return false;
   }
@@ -62,7 +64,7 @@ bool QueryAndMerge(Run& run) {
   if (!FetchResults(statement)) return false;
   std::snprintf(run.work, 500, "SQL OK (%i)", ColumnCount());
   g_run_log.Write(run.work);
-  if (!WriteMergedMessage(run.message_path, run.message_text)) return false;
+  if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length)) return false;
   g_run_log.Write("Complete!");
   return true;
 }
@@ -75,9 +77,15 @@ bool RunSteps(Run& run) {
   return QueryAndMerge(run);
 }
 
+// The "---" line is written whatever the deletion did, as it always has been;
+// a refused deletion gets its own error line first, since the unmerged message
+// is then still there for the host to send.
 void ApplyErrorPolicy(const Run& run) {
   if (!g_settings.DeleteOnErrors) return;
-  platform::RemoveFile(run.message_path);  // a refusal changes nothing below
+  platform::Status status = platform::Status::kOk;
+  if (!platform::RemoveFile(run.message_path, &status) && status != platform::Status::kNotFound) {
+    g_run_log.WritePair(kDeleteError, run.message_path);
+  }
   g_run_log.Write(kDeletedLine);
 }
 

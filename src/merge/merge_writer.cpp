@@ -70,10 +70,10 @@ void AppendCell(MergeBuffer& out, const char* cell) {
 }
 
 // Pass 1: the message with its row blocks expanded, into out.
-void ExpandBlocks(const char* message, MergeBuffer& out) {
+void ExpandBlocks(const char* message, std::size_t length, MergeBuffer& out) {
   const char* marker = g_settings.BlockMarker;
   const std::size_t mlen = std::strlen(marker);
-  const char* end = message + std::strlen(message);
+  const char* end = message + length;
   const char* pos = message;
   for (;;) {
     const char* open = Find(pos, end, marker, mlen);
@@ -167,13 +167,13 @@ bool ReplaceMessage(const char* path, const MergeBuffer& merged) {
 
 }  // namespace
 
-int WriteMergedMessage(const char* path, const char* message_text) {
+int WriteMergedMessage(const char* path, const char* message, std::size_t length) {
   if (platform::CheckWritable(path) != platform::Status::kOk) {
     g_run_log.Write(kOverwriteError);
     return 0;
   }
   MergeBuffer merged;
-  ExpandBlocks(message_text, merged);
+  ExpandBlocks(message, length, merged);
   if (merged.failed()) {
     g_run_log.Write(kOutOfMemory);
     return 0;

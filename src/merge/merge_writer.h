@@ -4,17 +4,20 @@
 #ifndef KELVORIN_MERGE_MERGE_WRITER_H_
 #define KELVORIN_MERGE_MERGE_WRITER_H_
 
+#include <cstddef>
+
 #include "merge_buffer.h"
 
 namespace kelvorin {
 
-// Merges message_text (the message file as loaded) with the result table and
-// puts the result in the place of the file at path: every row block between
-// two block markers once per row, every column placeholder "%%N%%" filled
-// (outside blocks from the first row). The new text goes to a temporary file
-// beside it, flushed to disk, then replaces the file in one step. Returns 1
-// when the file was replaced; 0 after logging why, the file left as it was.
-int WriteMergedMessage(const char* path, const char* message_text);
+// Merges the length bytes of message (the message file as loaded; NUL bytes
+// in it are kept like any other) with the result table and puts the result in
+// the place of the file at path: every row block between two block markers
+// once per row, every column placeholder "%%N%%" filled (outside blocks from
+// the first row). The new text goes to a temporary file beside it, flushed to
+// disk, then replaces the file in one step. Returns 1 when the file was
+// replaced; 0 after logging why, the file left as it was.
+int WriteMergedMessage(const char* path, const char* message, std::size_t length);
 
 // Appends the row block [block, end) to out once per stored row, with its
 // column placeholders filled from that row and long cells wrapped.

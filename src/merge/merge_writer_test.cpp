@@ -39,7 +39,7 @@ class MergeWriterTest : public ::testing::Test {
   // Writes text as the message file, merges it and returns the file's bytes.
   std::string Merge(const std::string& text, int* result = nullptr) {
     WriteFile(message_, text);
-    int r = kelvorin::WriteMergedMessage(message_.c_str(), text.c_str());
+    int r = kelvorin::WriteMergedMessage(message_.c_str(), text.data(), text.size());
     if (result) *result = r;
     return ReadFile(message_);
   }
@@ -94,6 +94,18 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
     EXPECT_EQ(result, 1);
   }
   EXPECT_EQ(Logged(), "");
+}
+
+// A NUL byte is one byte like any other: nothing after it may be lost.
+TEST_F(MergeWriterTest, KeepsEveryByteOfAMessageWithNulBytes) {
+  FillTable(kTwoRows);
+  const char message[] = "a\0b %%1%%\r\n%kelvorin%\0%%2%%%kelvorin%\0";
+  const char merged[] =
+      "a\0b A\r\n\0"
+      "5\0"
+      "7\0";
+  EXPECT_EQ(Merge(std::string(message, sizeof message - 1)),
+            std::string(merged, sizeof merged - 1));
 }
 
 TEST_F(MergeWriterTest, PlaceholderCornerCases) {
@@ -156,7 +168,7 @@ TEST_F(MergeWriterTest, ABusyMessageFileIsNotOverwritten) {
   WriteFile(message_, "old %%1%%");
   platform::File holder = platform::OpenForAppend(message_.c_str(), nullptr);
   ASSERT_NE(holder, platform::kNoFile);
-  EXPECT_EQ(kelvorin::WriteMergedMessage(message_.c_str(), "old %%1%%"), 0);
+  EXPECT_EQ(kelvorin::WriteMergedMessage(message_.c_str(), "old %%1%%", 9), 0);
   platform::Close(holder);
   EXPECT_EQ(ReadFile(message_), "old %%1%%");
   EXPECT_EQ(Logged(), "ERROR: can't overwrite message file\r\n");

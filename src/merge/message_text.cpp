@@ -14,7 +14,7 @@ constexpr char kRecipientToken[] = "%recipient%";
 constexpr std::size_t kTokenLength = sizeof kRecipientToken - 1;
 
 // Reads size bytes of an open file into a new buffer; null on any failure.
-char* ReadOpenFile(platform::File file) {
+char* ReadOpenFile(platform::File file, std::size_t* length) {
   std::uint64_t size = 0;
   if (!platform::FileSize(file, &size) || size == 0 || size >= SIZE_MAX) return nullptr;
   char* text = static_cast<char*>(platform::Allocate(static_cast<std::size_t>(size) + 1));
@@ -25,18 +25,21 @@ char* ReadOpenFile(platform::File file) {
     return nullptr;
   }
   text[got] = '\0';
+  *length = static_cast<std::size_t>(got);
   return text;
 }
 
 }  // namespace
 
-int LoadWholeFile(const char* path, char** out) {
+int LoadWholeFile(const char* path, char** out, std::size_t* length) {
   platform::File file = platform::OpenForRead(path, nullptr);
   if (file == platform::kNoFile) return 0;
-  char* text = ReadOpenFile(file);
+  std::size_t read = 0;
+  char* text = ReadOpenFile(file, &read);
   platform::Close(file);
   if (text == nullptr) return 0;
   *out = text;
+  if (length != nullptr) *length = read;
   return 1;
 }
 

@@ -10,11 +10,12 @@ namespace kelvorin {
 // The recipient buffer: at most 999 characters and the NUL.
 constexpr std::size_t kRecipientCapacity = 1000;
 
-// Reads the whole file at path into a new NUL-terminated buffer; a NUL byte in
-// the file ends the text early. Returns 1 and stores the buffer in *out (the
-// caller frees it with FreeText); 0 with *out untouched when the file is
-// missing, busy, empty or unreadable, or memory runs out.
-int LoadWholeFile(const char* path, char** out);
+// Reads the whole file at path into a new buffer with a NUL behind its bytes.
+// Returns 1, stores the buffer in *out (the caller frees it with FreeText) and
+// the number of bytes read in *length when length is not null; 0 with *out
+// untouched when the file is missing, busy, empty or unreadable, or memory
+// runs out. As text, the buffer ends at its first NUL byte.
+int LoadWholeFile(const char* path, char** out, std::size_t* length = nullptr);
 
 // Releases a text from LoadWholeFile or SubstituteRecipient; null is ignored.
 void FreeText(char* text);

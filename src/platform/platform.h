@@ -58,8 +58,9 @@ bool WriteAll(File file, const void* data, std::size_t n);
 // Closes a file that an Open function returned. kNoFile is ignored.
 void Close(File file);
 
-// Deletes a file. Returns false when the OS refuses.
-bool RemoveFile(const char* path);
+// Deletes a file. Returns false when the OS refuses, with the reason in
+// *status when status is set (kNotFound: there was no such file).
+bool RemoveFile(const char* path, Status* status = nullptr);
 
 // Whether path could be opened for writing now, as the only writer: kOk also
 // when it does not exist yet; kBusy while another opener holds it; kDenied

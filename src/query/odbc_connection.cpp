@@ -7,6 +7,8 @@
 namespace kelvorin {
 namespace {
 
+constexpr unsigned kLoginTimeoutSeconds = 30;
+
 SQLCHAR* Text(const char* text) {
   return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
 }
@@ -72,6 +74,10 @@ SQLHSTMT OpenQuery(const char* source, const char* username, const char* passwor
     g_run_log.Write("ERROR: can't allocate SQL handle");
     return Fail();
   }
+  // A server that takes the connection but never answers would hold the
+  // host's queue forever; a refused login is reported like any other.
+  SQLSetConnectAttr(h.connection, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
   rc = SQLConnect(h.connection, Text(source), SQL_NTS, Credential(username),
                   CredentialLength(username), Credential(password), CredentialLength(password));
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) return Fail();

@@ -55,11 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz_support::Input in(data, size);
   SetUp(in);
   FillTable(in);
-  const std::string message = in.Piece('\0');
+  const std::string message = in.Rest();  // NUL bytes and all
   const std::string dir = fuzz_support::ScratchDir();
   const std::string path = dir + "message.txt";
   std::ofstream(path, std::ios::binary | std::ios::trunc) << message;
-  if (kelvorin::WriteMergedMessage(path.c_str(), message.c_str()) != 1) {
+  if (kelvorin::WriteMergedMessage(path.c_str(), message.data(), message.size()) != 1) {
     fuzz_support::Fail("merge failed");
   }
   if (EntriesIn(dir) != 1) fuzz_support::Fail("a temporary file was left behind");

@@ -180,8 +180,10 @@ void Close(File file) {
   if (file != kNoFile) ::close(static_cast<int>(file));
 }
 
-bool RemoveFile(const char* path) {
-  return ::unlink(path) == 0;
+bool RemoveFile(const char* path, Status* status) {
+  if (::unlink(path) == 0) return true;
+  if (status) *status = FromErrno(errno);
+  return false;
 }
 
 Status CheckWritable(const char* path) {

@@ -136,8 +136,10 @@ void Close(File file) {
   if (file != kNoFile) CloseHandle(H(file));
 }
 
-bool RemoveFile(const char* path) {
-  return DeleteFileA(path) != 0;
+bool RemoveFile(const char* path, Status* status) {
+  if (DeleteFileA(path)) return true;
+  if (status) *status = FromError(GetLastError());
+  return false;
 }
 
 Status CheckWritable(const char* path) {
