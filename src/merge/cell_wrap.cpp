@@ -1,14 +1,26 @@
 #include "cell_wrap.h"
 
-#include <cstring>
-
 namespace kelvorin {
 namespace {
 
-constexpr char kDelimiters[] = " \t\r\n";
+bool IsDelimiter(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+const char* SkipDelimiters(const char* at) {
+  while (IsDelimiter(*at)) ++at;
+  return at;
+}
+
+const char* WordEnd(const char* at) {
+  while (*at != '\0' && !IsDelimiter(*at)) ++at;
+  return at;
+}
 
 void Indent(MergeBuffer& out, int left) {
-  for (int i = 0; i < left; ++i) out.AppendByte(' ');
+  static const char kSpaces[] = "                                                                ";
+  constexpr int kRun = sizeof kSpaces - 1;
+  for (; left > 0; left -= kRun) out.Append(kSpaces, left < kRun ? left : kRun);
 }
 
 }  // namespace
@@ -18,9 +30,10 @@ void WrapCell(MergeBuffer& out, const char* cell, int left, int right) {
   // their separating spaces; wide sums stay exact in 64 bits.
   const long long start = left > 0 ? left : 0;
   long long column = -1;  // no word written yet
-  const char* at = cell + std::strspn(cell, kDelimiters);
+  const char* at = SkipDelimiters(cell);
   while (*at != '\0') {
-    std::size_t len = std::strcspn(at, kDelimiters);
+    const char* end = WordEnd(at);
+    std::size_t len = static_cast<std::size_t>(end - at);
     if (column < 0) {
       Indent(out, left);
       column = start;
@@ -34,8 +47,7 @@ void WrapCell(MergeBuffer& out, const char* cell, int left, int right) {
     }
     out.Append(at, len);
     column += static_cast<long long>(len);
-    at += len;
-    at += std::strspn(at, kDelimiters);
+    at = SkipDelimiters(end);
   }
 }
 

@@ -35,15 +35,10 @@ bool MergeBuffer::Reserve(std::size_t extra) {
   return true;
 }
 
-void MergeBuffer::Append(const char* bytes, std::size_t n) {
+void MergeBuffer::AppendGrowing(const char* bytes, std::size_t n) {
   if (n == 0 || !Reserve(n)) return;
   std::memcpy(data_ + size_, bytes, n);
   size_ += n;
-}
-
-void MergeBuffer::AppendByte(char byte) {
-  if (!Reserve(1)) return;
-  data_[size_++] = byte;
 }
 
 void MergeBuffer::Terminate() {

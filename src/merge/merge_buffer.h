@@ -3,6 +3,7 @@
 #define KELVORIN_MERGE_MERGE_BUFFER_H_
 
 #include <cstddef>
+#include <cstring>
 
 namespace kelvorin {
 
@@ -15,8 +16,16 @@ class MergeBuffer {
 
   // Appends n bytes. Once memory has run out, appends do nothing and
   // failed() is true: the text is then incomplete and must not be used.
-  void Append(const char* bytes, std::size_t n);
-  void AppendByte(char byte);
+  void Append(const char* bytes, std::size_t n) {
+    // Most appends fit: only growing leaves the inline path.
+    if (n < capacity_ - size_ && !failed_) {
+      std::memcpy(data_ + size_, bytes, n);
+      size_ += n;
+      return;
+    }
+    AppendGrowing(bytes, n);
+  }
+  void AppendByte(char byte) { Append(&byte, 1); }
   // Appends the terminating NUL, which size() does not count.
   void Terminate();
 
@@ -27,6 +36,7 @@ class MergeBuffer {
 
  private:
   bool Reserve(std::size_t extra);
+  void AppendGrowing(const char* bytes, std::size_t n);
 
   char* data_ = nullptr;
   std::size_t size_ = 0;

@@ -1,6 +1,6 @@
 #include "result_fetch.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "odbc_connection.h"
@@ -67,10 +67,18 @@ SQLSMALLINT BoundType(SQLSMALLINT sql_type) {
   return SQL_C_CHAR;
 }
 
+// The type comes from the SQL_DESC_TYPE field, not from SQLDescribeCol:
+// asked there for a type or nullability, psqlODBC sends catalog queries to
+// the server, two per table, a third of a whole run's time. The field gives
+// dates and times as SQL_DATETIME, which binds as text like their own codes.
 bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c) {
-  SQLRETURN rc = SQLDescribeCol(statement, number, c.name, sizeof c.name, &c.name_length,
-                                &c.sql_type, &c.size, &c.decimal_digits, &c.nullable);
+  SQLRETURN rc = SQLDescribeCol(statement, number, c.name, sizeof c.name, &c.name_length, nullptr,
+                                &c.size, &c.decimal_digits, nullptr);
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  SQLLEN type = SQL_UNKNOWN_TYPE;
+  rc = SQLColAttribute(statement, number, SQL_DESC_TYPE, nullptr, 0, nullptr, &type);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  c.sql_type = static_cast<SQLSMALLINT>(type);
   SQLLEN display = 0;
   if (BoundType(c.sql_type) == SQL_C_CHAR && !IsSizedText(c.sql_type)) {
     SQLColAttribute(statement, number, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
@@ -125,17 +133,21 @@ const char* CellText(const ColumnInfo& c, const unsigned char* row, char* scratc
   std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
   if (indicator == SQL_NULL_DATA) return "<null>";
   const unsigned char* data = row + c.data_offset;
+  // to_chars writes what printf's "%lld" and "%.2f" write in the C locale,
+  // a point whatever the user's locale, without parsing a format per cell.
+  std::to_chars_result done{scratch, std::errc()};
   if (c.bound_type == SQL_C_SBIGINT) {
     SQLBIGINT value;
     std::memcpy(&value, data, sizeof value);
-    std::snprintf(scratch, cap, "%lld", static_cast<long long>(value));
+    done = std::to_chars(scratch, scratch + cap - 1, static_cast<long long>(value));
   } else if (c.bound_type == SQL_C_DOUBLE) {
     SQLDOUBLE value;
     std::memcpy(&value, data, sizeof value);
-    std::snprintf(scratch, cap, "%.2f", value);  // the C locale: always a point
+    done = std::to_chars(scratch, scratch + cap - 1, value, std::chars_format::fixed, 2);
   } else {
     return reinterpret_cast<const char*>(data);
   }
+  *(done.ec == std::errc() ? done.ptr : scratch) = '\0';
   return scratch;
 }
 
