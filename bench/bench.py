@@ -199,12 +199,12 @@ class Layout:
 def programs(args, layout, name, sql):
     """The argv makers of each program for one query: recipient, message -> argv.
     Besides the three programs, two builds of Kelvorin that split its cost:
-    kelvorin-static (the C++ runtime linked in) and kelvorin-noflush (fsync a
-    no-op, measurement only)."""
+    kelvorin-shared (the shared C++ runtime, as built before) and
+    kelvorin-noflush (fsync a no-op, measurement only)."""
     query_path = layout.query_file(name, sql)
     bench = os.path.join(args.build, "bench")
     builds = {"kelvorin": os.path.join(args.build, "kelvorin"),
-              "kelvorin-static": os.path.join(bench, "kelvorin_static_runtime"),
+              "kelvorin-shared": os.path.join(bench, "kelvorin_shared_runtime"),
               "kelvorin-noflush": os.path.join(bench, "kelvorin_no_flush")}
     makers = {}
     for label, program in builds.items():
@@ -418,7 +418,7 @@ def main():
             print("  data: %s" % dsn, flush=True)
             create_data(dsn)
     if "permsg" in steps:
-        split = ["floor", "kelvorin", "kelvorin-static", "kelvorin-noflush", "python"]
+        split = ["floor", "kelvorin", "kelvorin-shared", "kelvorin-noflush", "python"]
         for engine in ENGINES:
             per_message(args, engine, split, args.runs, "permsg")
     if "wine" in steps and args.win_build:
