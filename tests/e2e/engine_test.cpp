@@ -8,12 +8,8 @@
 //   KELVORIN_DSN      the data source (tests/e2e/engines.sh makes four)
 //   ODBCINI           the odbc.ini that defines it
 //   KELVORIN_PROGRAM  the program, KELVORIN_RUNNER its runner (see harness.h)
-#include <sql.h>
-#include <sqlext.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "odbc_client.h"
 
 namespace {
 
@@ -70,90 +67,9 @@ bool FixedFractions(const Dialect& d) {
   return !d.trims_fractions;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  char pair[3];
-  for (unsigned char b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", b);
-    hex += pair;
-  }
-  return hex;
-}
-
 std::string Utf8(const std::string& bytes) {
   return "{utf8:" + Hex(bytes) + "}";
 }
-
-// ---------------------------------------------------------------- the database
-
-// The diagnostic records of handle, one line each.
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-  std::string text;
-  SQLCHAR state[6], message[SQL_MAX_MESSAGE_LENGTH + 1];
-  SQLINTEGER native;
-  SQLSMALLINT length;
-  for (SQLSMALLINT i = 1; SQL_SUCCEEDED(
-           SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message, &length));
-       ++i) {
-    text +=
-        std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(message) + "\n";
-  }
-  return text;
-}
-
-SQLCHAR* Text(const std::string& s) {
-  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
-}
-
-// The test's own connection, to lay out what the program is to read.
-class Database {
- public:
-  Database() = default;
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
-  ~Database() {
-    if (connection_ != SQL_NULL_HDBC) {
-      SQLDisconnect(connection_);
-      SQLFreeHandle(SQL_HANDLE_DBC, connection_);
-    }
-    if (environment_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, environment_);
-  }
-
-  // Empty on success, else why not.
-  std::string Connect(const std::string& dsn) {
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment_))) {
-      return "no ODBC environment";
-    }
-    SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                  0);
-    SQLAllocHandle(SQL_HANDLE_DBC, environment_, &connection_);
-    SQLRETURN rc = SQLDriverConnect(connection_, nullptr, Text("DSN=" + dsn), SQL_NTS, nullptr, 0,
-                                    nullptr, SQL_DRIVER_NOPROMPT);
-    return SQL_SUCCEEDED(rc) ? "" : Diagnostics(SQL_HANDLE_DBC, connection_);
-  }
-
-  std::string DbmsName() {
-    char name[128] = {};
-    SQLGetInfo(connection_, SQL_DBMS_NAME, name, sizeof name, nullptr);
-    return name;
-  }
-
-  // Empty on success, else the driver's diagnostics.
-  std::string Execute(const std::string& sql) {
-    SQLHSTMT statement;
-    SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement);
-    SQLRETURN rc = SQLExecDirect(statement, Text(sql), SQL_NTS);
-    // SQL_NO_DATA: a statement that touched no row.
-    std::string error =
-        SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA ? "" : Diagnostics(SQL_HANDLE_STMT, statement);
-    SQLFreeHandle(SQL_HANDLE_STMT, statement);
-    return error;
-  }
-
- private:
-  SQLHENV environment_ = SQL_NULL_HENV;
-  SQLHDBC connection_ = SQL_NULL_HDBC;
-};
 
 // ---------------------------------------------------------------- cases
 
@@ -384,28 +300,10 @@ std::string Substituted(std::string query, const std::string& recipient) {
   return at == std::string::npos ? query : query.replace(at, 11, quoted);
 }
 
-// Byte for byte; a difference is shown where it starts, not as two messages
-// of thousands of lines.
-void ExpectSameBytes(const std::string& actual, const std::string& expected) {
-  if (actual == expected) return;
-  std::size_t at = 0;
-  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-  const std::size_t from = at < 30 ? 0 : at - 30;
-  ADD_FAILURE() << "message differs from byte " << at << " (sizes " << actual.size() << ", "
-                << expected.size()
-                << " expected)\n  actual:   " << ::testing::PrintToString(actual.substr(from, 80))
-                << "\n  expected: " << ::testing::PrintToString(expected.substr(from, 80));
-}
-
-class EngineTest : public E2e, public ::testing::WithParamInterface<EngineCase> {
+class EngineTest : public SourceTest, public ::testing::WithParamInterface<EngineCase> {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(E2e::SetUp());
-    const char* dsn = std::getenv("KELVORIN_DSN");
-    ASSERT_TRUE(dsn != nullptr && *dsn != '\0') << "set KELVORIN_DSN (and ODBCINI)";
-    dsn_ = dsn;
-    const std::string error = db_.Connect(dsn_);
-    ASSERT_EQ(error, "") << "cannot connect to " << dsn_;
+    ASSERT_NO_FATAL_FAILURE(SourceTest::SetUp());
     dialect_ = FindDialect(db_.DbmsName());
     ASSERT_NE(dialect_, nullptr) << "no dialect for DBMS " << db_.DbmsName();
     // Per process, so runs on one database at once (ctest -j) stay apart.
@@ -415,7 +313,7 @@ class EngineTest : public E2e, public ::testing::WithParamInterface<EngineCase> 
 
   void TearDown() override {
     if (dialect_ != nullptr) db_.Execute("DROP TABLE IF EXISTS " + table_);
-    E2e::TearDown();
+    SourceTest::TearDown();
   }
 
   std::string Fill(const std::string& key) const {
@@ -459,8 +357,6 @@ class EngineTest : public E2e, public ::testing::WithParamInterface<EngineCase> 
     }
   }
 
-  std::string dsn_;
-  Database db_;
   const Dialect* dialect_ = nullptr;
   std::string table_;
 };

@@ -49,9 +49,6 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
 
 // ---------------------------------------------------------------- running
 
-namespace {
-
-// Waits for pid; after kTimeout kills its process group (Wine's helpers too).
 std::optional<int> WaitWithTimeout(pid_t pid) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeout;
   int status = 0;
@@ -65,8 +62,6 @@ std::optional<int> WaitWithTimeout(pid_t pid) {
   }
   return status;
 }
-
-}  // namespace
 
 std::optional<int> Spawn(const fs::path& dir, const std::vector<std::string>& argv,
                          const fs::path& out, const fs::path& err) {
@@ -144,6 +139,17 @@ void ExpectDiagnostics(const std::vector<std::string>& entries) {
     EXPECT_TRUE(std::regex_match(entries[i], shape))
         << "diagnostic line " << i << ": " << entries[i];
   }
+}
+
+void ExpectSameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return;
+  std::size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  const std::size_t from = at < 30 ? 0 : at - 30;
+  ADD_FAILURE() << "message differs from byte " << at << " (sizes " << actual.size() << ", "
+                << expected.size()
+                << " expected)\n  actual:   " << ::testing::PrintToString(actual.substr(from, 80))
+                << "\n  expected: " << ::testing::PrintToString(expected.substr(from, 80));
 }
 
 void ExpectLogAroundDiagnostics(const std::vector<std::string>& entries,

@@ -7,6 +7,8 @@
 #ifndef KELVORIN_TESTS_E2E_HARNESS_H_
 #define KELVORIN_TESTS_E2E_HARNESS_H_
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -40,6 +42,9 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
 // process group is killed then, so a hang fails the case instead of the run).
 std::optional<int> Spawn(const fs::path& dir, const std::vector<std::string>& argv,
                          const fs::path& out, const fs::path& err);
+// Waits for a started pid; after kTimeout kills its process group (Wine's
+// helpers too) and returns nullopt. Else the wait status.
+std::optional<int> WaitWithTimeout(pid_t pid);
 
 // Splits the log into entry texts, checking every entry's time stamp
 // "hh:mm:ss dd-mm-yyyy " and the CR LF ending. A line without a stamp
@@ -54,6 +59,10 @@ std::string NormaliseFolder(std::string text, const std::string& folder_name);
 // each. Only the prefixes and the state's shape are fixed: the texts differ
 // between drivers and driver managers.
 void ExpectDiagnostics(const std::vector<std::string>& entries);
+
+// Byte for byte; a difference is shown where it starts, not as two messages
+// of thousands of lines.
+void ExpectSameBytes(const std::string& actual, const std::string& expected);
 
 // Checks that entries are head, then one or more diagnostic records, then tail.
 void ExpectLogAroundDiagnostics(const std::vector<std::string>& entries,

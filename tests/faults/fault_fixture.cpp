@@ -2,17 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sql.h>
-#include <sqlext.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
+
+#include "odbc_client.h"
 
 namespace faults {
 
@@ -38,82 +36,16 @@ ScopedEnv::~ScopedEnv() {
 
 // ---------------------------------------------------------------- ODBC
 
-namespace {
-
-SQLCHAR* Text(const std::string& s) {
-  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
-}
-
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-  std::string text;
-  SQLCHAR state[6], message[SQL_MAX_MESSAGE_LENGTH + 1];
-  SQLINTEGER native;
-  SQLSMALLINT length;
-  for (SQLSMALLINT i = 1; SQL_SUCCEEDED(
-           SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message, &length));
-       ++i) {
-    text += reinterpret_cast<char*>(state) + std::string(" ") + reinterpret_cast<char*>(message);
-    text += "\n";
-  }
-  return text.empty() ? "failed without diagnostics" : text;
-}
-
-// One connection and one statement, released together.
-class Connection {
- public:
-  explicit Connection(const std::string& connect) {
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, Text(connect), SQL_NTS, nullptr, 0, nullptr,
-                                    SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) error_ = Diagnostics(SQL_HANDLE_DBC, dbc_);
-    connected_ = SQL_SUCCEEDED(rc);
-  }
-  ~Connection() {
-    if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-    if (connected_) SQLDisconnect(dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    SQLFreeHandle(SQL_HANDLE_ENV, env_);
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  // Empty on success (SQL_NO_DATA too: a statement that touched no row).
-  std::string Execute(const std::string& sql) {
-    if (!connected_) return error_;
-    SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_);
-    SQLRETURN rc = SQLExecDirect(stmt_, Text(sql), SQL_NTS);
-    return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA ? "" : Diagnostics(SQL_HANDLE_STMT, stmt_);
-  }
-
-  std::optional<std::string> FirstValue() {
-    char value[4096];
-    SQLLEN length = 0;
-    if (!SQL_SUCCEEDED(SQLFetch(stmt_))) return std::nullopt;
-    SQLRETURN rc = SQLGetData(stmt_, 1, SQL_C_CHAR, value, sizeof value, &length);
-    if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return std::nullopt;
-    return std::string(value);
-  }
-
- private:
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
-  bool connected_ = false;
-  std::string error_;
-};
-
-}  // namespace
-
 std::string Execute(const std::string& connect, const std::string& sql) {
-  return Connection(connect).Execute(sql);
+  e2e::Database db;
+  const std::string error = db.ConnectWith(connect);
+  return error.empty() ? db.Execute(sql) : error;
 }
 
 std::optional<std::string> QueryValue(const std::string& connect, const std::string& sql) {
-  Connection connection(connect);
-  if (!connection.Execute(sql).empty()) return std::nullopt;
-  return connection.FirstValue();
+  e2e::Database db;
+  if (!db.ConnectWith(connect).empty()) return std::nullopt;
+  return db.Value(sql);
 }
 
 std::string SqliteDriver() {
@@ -137,17 +69,6 @@ std::vector<std::string> TempFilesIn(const fs::path& folder) {
     if (name[0] == '.' && name.find(".kelvorin-") != std::string::npos) names.push_back(name);
   }
   return names;
-}
-
-void ExpectSameBytes(const std::string& actual, const std::string& expected) {
-  if (actual == expected) return;
-  std::size_t at = 0;
-  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-  const std::size_t from = at < 30 ? 0 : at - 30;
-  ADD_FAILURE() << "message differs from byte " << at << " (sizes " << actual.size() << ", "
-                << expected.size()
-                << " expected)\n  actual:   " << ::testing::PrintToString(actual.substr(from, 80))
-                << "\n  expected: " << ::testing::PrintToString(expected.substr(from, 80));
 }
 
 // ---------------------------------------------------------------- messages
@@ -272,17 +193,7 @@ pid_t FaultTest::StartProgram(const Launch& launch) {
 }
 
 std::optional<int> FaultTest::WaitProgram(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + e2e::kTimeout;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return std::nullopt;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return status;
+  return e2e::WaitWithTimeout(pid);
 }
 
 bool HasEnded(pid_t pid) {

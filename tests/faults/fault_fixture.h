@@ -63,8 +63,7 @@ std::string SqliteDriver();
 // Names of the program's temporary files (".*.kelvorin-*") in folder.
 std::vector<std::string> TempFilesIn(const fs::path& folder);
 
-// Byte for byte, a difference shown where it starts.
-void ExpectSameBytes(const std::string& actual, const std::string& expected);
+using e2e::ExpectSameBytes;
 
 // A message to kRecipient with one row block, and the text it must become.
 struct MergeCase {
