@@ -18,6 +18,7 @@ constexpr char kLoadError[] = "ERROR: can't load file";
 constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
 constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
 constexpr char kDeleteError[] = "ERROR: can't delete message file";
+constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 
 // What one run holds; released on every path past the argument check.
 struct Run {
@@ -47,8 +48,14 @@ bool PrepareQuery(Run& run) {
     g_run_log.Write(kRecipientError);
     return false;
   }
-  // A query without the token (or no memory for the copy) runs as written.
-  char* substituted = SubstituteRecipient(run.query_text, run.recipient());
+  // A query without the token runs as written; one that cannot have the
+  // recipient put in must not run at all: its bare token could match rows of
+  // other addresses (inside a LIKE pattern, say).
+  char* substituted = nullptr;
+  if (!SubstituteRecipient(run.query_text, run.recipient(), &substituted)) {
+    g_run_log.Write(kOutOfMemory);
+    return false;
+  }
   if (substituted != nullptr) {
     FreeText(run.query_text);
     run.query_text = substituted;

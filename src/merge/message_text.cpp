@@ -60,16 +60,17 @@ int ExtractRecipient(const char* text, char* recipient) {
   return 1;
 }
 
-char* SubstituteRecipient(const char* query, const char* recipient) {
+int SubstituteRecipient(const char* query, const char* recipient, char** out) {
+  *out = nullptr;
   const char* token = std::strstr(query, kRecipientToken);
-  if (token == nullptr) return nullptr;
+  if (token == nullptr) return 1;
   std::size_t quotes = 0;
   for (const char* c = recipient; *c; ++c) quotes += (*c == '\'');
   std::size_t head = static_cast<std::size_t>(token - query);
   const char* tail = token + kTokenLength;
   std::size_t size = head + std::strlen(recipient) + quotes + std::strlen(tail) + 1;
   char* result = static_cast<char*>(platform::Allocate(size));
-  if (result == nullptr) return nullptr;
+  if (result == nullptr) return 0;
   char* at = result;
   std::memcpy(at, query, head);
   at += head;
@@ -78,7 +79,8 @@ char* SubstituteRecipient(const char* query, const char* recipient) {
     *at++ = *c;
   }
   std::memcpy(at, tail, std::strlen(tail) + 1);
-  return result;
+  *out = result;
+  return 1;
 }
 
 }  // namespace kelvorin

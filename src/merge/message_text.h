@@ -27,10 +27,11 @@ void FreeText(char* text);
 // SQL literals on some servers, and never part of a deliverable address).
 int ExtractRecipient(const char* text, char* recipient);
 
-// A new text: query with its first "%recipient%" replaced by the recipient,
-// each single quote of it written twice so that it cannot end an SQL literal.
-// Null when query holds no token or memory runs out. The caller frees it.
-char* SubstituteRecipient(const char* query, const char* recipient);
+// Puts recipient in place of the first "%recipient%" of query, each single
+// quote of it written twice so that it cannot end an SQL literal. Returns 1
+// with *out a new text (the caller frees it with FreeText), or null when query
+// holds no token; 0 when memory runs out.
+int SubstituteRecipient(const char* query, const char* recipient, char** out);
 
 }  // namespace kelvorin
 
