@@ -49,8 +49,9 @@ bool IsWideText(SQLSMALLINT t) {
 SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size) {
   if (IsInteger(sql_type)) return sizeof(SQLBIGINT);
   if (IsFloating(sql_type)) return sizeof(SQLDOUBLE);
-  // NUMERIC and DECIMAL sizes count digits: add the sign and the point.
-  if (sql_type == SQL_NUMERIC || sql_type == SQL_DECIMAL) return TextArea(size, 1, 2);
+  // NUMERIC and DECIMAL sizes count digits: add the sign, the point and the
+  // zero that drivers write before it when scale equals precision (-0.12345).
+  if (sql_type == SQL_NUMERIC || sql_type == SQL_DECIMAL) return TextArea(size, 1, 3);
   if (IsSizedText(sql_type)) return TextArea(size, kBytesPerCharacter, 0);
   SQLULEN shown = display_size > 0 ? static_cast<SQLULEN>(display_size) : 0;
   return TextArea(shown, IsWideText(sql_type) ? kBytesPerCharacter : 1, 0);
@@ -151,14 +152,70 @@ const char* CellText(const ColumnInfo& c, const unsigned char* row, char* scratc
   return scratch;
 }
 
-bool StoreRow(const RowBinding& b) {
+// Whether the fetch's only warnings say that a text was cut to its area
+// (01004): drivers under-report sizes (psqlODBC gives an unsized varchar 255
+// characters), and reading the value again mends that.
+bool OnlyCutText(SQLHSTMT statement) {
+  SQLCHAR state[6];
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  SQLSMALLINT record = 1;
+  for (; SQL_SUCCEEDED(
+           SQLGetDiagRec(SQL_HANDLE_STMT, statement, record, state, &native, nullptr, 0, &length));
+       ++record) {
+    if (std::strcmp(reinterpret_cast<char*>(state), "01004") != 0) return false;
+  }
+  return record > 1;
+}
+
+bool IsCut(const ColumnInfo& c, const unsigned char* row) {
+  SQLLEN indicator;
+  std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
+  return c.bound_type == SQL_C_CHAR &&
+         (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(c.size));
+}
+
+bool AnyCut(const RowBinding& b) {
+  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
+    if (IsCut(b.columns[i], b.row_buffer)) return true;
+  }
+  return false;
+}
+
+// The whole of a value that was cut to its area, read again with SQLGetData
+// (every driver we tested allows that on a bound column: SQL_GD_BOUND). Null
+// after logging why: no memory, or a value longer than any a message takes.
+const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b) {
+  if (b.long_value == nullptr) {
+    b.long_value = static_cast<char*>(platform::Allocate(kMaxDataArea));
+    if (b.long_value == nullptr) {
+      g_run_log.Write(kOutOfMemory);
+      return nullptr;
+    }
+  }
+  SQLLEN length = 0;
+  SQLRETURN rc = SQLGetData(statement, number, SQL_C_CHAR, b.long_value,
+                            static_cast<SQLLEN>(kMaxDataArea), &length);
+  if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return nullptr;
+  return b.long_value;
+}
+
+// Stores the fetched row; cut says that some of its texts were cut and must
+// be read whole. False after logging why.
+bool StoreRow(SQLHSTMT statement, RowBinding& b, bool cut) {
   char scratch[500];
   BeginRow(b.column_count);
   bool stored = true;
-  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
-    stored = AddCell(CellText(b.columns[i], b.row_buffer, scratch, sizeof scratch)) && stored;
+  for (SQLSMALLINT i = 0; i < b.column_count && stored; ++i) {
+    const ColumnInfo& c = b.columns[i];
+    const char* text = cut && IsCut(c, b.row_buffer)
+                           ? ReadWhole(statement, static_cast<SQLUSMALLINT>(i + 1), b)
+                           : CellText(c, b.row_buffer, scratch, sizeof scratch);
+    if (text == nullptr) return false;
+    stored = AddCell(text);
   }
   EndRow();
+  if (!stored) g_run_log.Write(kOutOfMemory);
   return stored;
 }
 
@@ -173,16 +230,14 @@ void SetRowWiseBinding(SQLHSTMT statement, RowBinding& b, SQLULEN* rows_fetched)
 // Reads the whole result. A row that comes with a warning (a value cut to its
 // area) or an error fails the fetch: merging the rows before it would send a
 // message with rows silently missing.
-int FetchRows(SQLHSTMT statement, const RowBinding& b) {
+int FetchRows(SQLHSTMT statement, RowBinding& b) {
   ResetRows();
   for (;;) {
     SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
-    if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return 0;
-    if (!StoreRow(b)) {
-      g_run_log.Write(kOutOfMemory);
-      return 0;
-    }
+    bool cut = rc == SQL_SUCCESS_WITH_INFO && OnlyCutText(statement) && AnyCut(b);
+    if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return 0;
+    if (!StoreRow(statement, b, cut)) return 0;
   }
   if (RowCount() == 0) {
     g_run_log.Write("ERROR: no data was retrived");
@@ -223,6 +278,7 @@ int FetchResults(SQLHSTMT statement) {
   int result = BindAndFetch(statement, b);
   platform::Release(b.columns);
   platform::Release(b.row_buffer);
+  platform::Release(b.long_value);
   return result;
 }
 

@@ -29,6 +29,7 @@ struct RowBinding {
   std::size_t row_size = 0;
   ColumnInfo* columns = nullptr;        // owned
   unsigned char* row_buffer = nullptr;  // owned
+  char* long_value = nullptr;           // owned: a value longer than its area
 };
 
 // Bytes of the data area for a column of sql_type with the described size

@@ -30,8 +30,8 @@ TEST(DataAreaSizeTest, FitsTheLongestValueOfTheColumn) {
       {SQL_VARCHAR, 16384, 0, 65536},
       {SQL_VARCHAR, kHuge, 0, 65536},
       {SQL_VARCHAR, 0, 0, 65536},  // size unknown
-      {SQL_NUMERIC, 10, 0, 16},
-      {SQL_DECIMAL, 1, 0, 4},
+      {SQL_NUMERIC, 10, 0, 16},    // -0.1234567890
+      {SQL_DECIMAL, 1, 0, 8},      // -0.5
       {SQL_BIGINT, 19, 20, 24},
       {SQL_TYPE_DATE, 10, 10, 12},
       {SQL_TYPE_TIMESTAMP, 19, 19, 20},
