@@ -1,6 +1,7 @@
 #include "merge_writer.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "cell_wrap.h"
@@ -149,18 +150,48 @@ void FillFromFirstRow(const MergeBuffer& merged, FileWriter& out) {
   });
 }
 
-// Writes the merged message to a new file beside path and moves it into
-// path's place once it is whole and on disk. The file at path changes only
-// by that one move; on failure the temporary file is removed again.
-bool ReplaceMessage(const char* path, const MergeBuffer& merged) {
-  char temp[platform::kMaxPath + 64];
-  platform::File file = platform::CreateTempBeside(path, temp, sizeof temp, nullptr);
-  if (file == platform::kNoFile) return false;
+// Writes the merged message into the file in hand and cuts it off there,
+// flushed to the disk. True when all of it succeeded.
+bool WriteWhole(platform::File file, const MergeBuffer& merged) {
   FileWriter writer(file);
   FillFromFirstRow(merged, writer);
-  bool ok = writer.Finish() && platform::Flush(file);
+  return writer.Finish() && platform::EndHere(file) && platform::Flush(file);
+}
+
+// For a folder that refuses new files while the message itself may be
+// written: the message is rewritten where it is. That is not crash-safe like
+// the replace, so a failed rewrite puts the old bytes back as well as it can.
+bool RewriteInPlace(const char* path, const MergeBuffer& merged, const char* old,
+                    std::size_t old_length) {
+  platform::File file = platform::OpenForRewrite(path, nullptr);
+  if (file == platform::kNoFile) return false;
+  bool ok = WriteWhole(file, merged);
+  if (!ok && platform::Rewind(file) && platform::WriteAll(file, old, old_length) &&
+      platform::EndHere(file)) {
+    platform::Flush(file);
+  }
+  platform::Close(file);
+  return ok;
+}
+
+// Writes the merged message to a new file beside the file that path names
+// (through any symbolic link, which stays a link) and moves it into that
+// file's place once it is whole and on disk. The file changes only by that
+// one move; on failure the temporary file is removed again.
+bool ReplaceMessage(const char* path, const MergeBuffer& merged, const char* old,
+                    std::size_t old_length) {
+  char target[platform::kMaxPath + 1];
+  if (!platform::ResolvePath(path, target, sizeof target))
+    std::snprintf(target, sizeof target, "%s", path);
+  char temp[platform::kMaxPath + 64];
+  platform::Status why = platform::Status::kFailed;
+  platform::File file = platform::CreateTempBeside(target, temp, sizeof temp, &why);
+  if (file == platform::kNoFile) {
+    return why == platform::Status::kDenied && RewriteInPlace(target, merged, old, old_length);
+  }
+  bool ok = WriteWhole(file, merged);
   platform::Close(file);  // Windows cannot move a file that is still open
-  if (ok && platform::ReplaceWith(temp, path)) return true;
+  if (ok && platform::ReplaceWith(temp, target)) return true;
   platform::RemoveFile(temp);
   return false;
 }
@@ -178,7 +209,7 @@ int WriteMergedMessage(const char* path, const char* message, std::size_t length
     g_run_log.Write(kOutOfMemory);
     return 0;
   }
-  if (!ReplaceMessage(path, merged)) {
+  if (!ReplaceMessage(path, merged, message, length)) {
     g_run_log.Write(kWriteError);
     return 0;
   }

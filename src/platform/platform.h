@@ -67,11 +67,28 @@ bool RemoveFile(const char* path, Status* status = nullptr);
 // when it is read-only. Opens nothing that stays open and changes nothing.
 Status CheckWritable(const char* path);
 
+// The path of the file that path names, every symbolic link followed, into
+// out (cap bytes). Returns false, out undefined, when it cannot be had (no such
+// file, or too long): the caller then uses path as it is.
+bool ResolvePath(const char* path, char* out, std::size_t cap);
+
 // Creates a new empty file in the folder of target, open for writing, that
 // others may read but not write; hidden on Windows, with target's permission
-// bits (and owner, where allowed) on Linux. Stores its path in temp_path (cap
-// bytes). Returns kNoFile on failure, with the reason in *status.
+// bits (and owner, where allowed) on Linux. Its name has a fixed length, so
+// it fits wherever target does. Stores its path in temp_path (cap bytes).
+// Returns kNoFile on failure, with the reason in *status (kDenied: the
+// folder refuses new files).
 File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status);
+
+// Opens an existing file for writing from its start, without truncating it;
+// others may read but not write it meanwhile. Returns kNoFile on failure.
+File OpenForRewrite(const char* path, Status* status);
+
+// Moves to the start of file. Returns false on failure.
+bool Rewind(File file);
+
+// Cuts file off at the current position. Returns false on failure.
+bool EndHere(File file);
 
 // Forces what was written to file onto the disk. Returns false on failure.
 bool Flush(File file);

@@ -140,19 +140,13 @@ const AccessCase kAccessCases[] = {
      true,
      {kLoggedQuery, "SQL OK (2)", "ERROR: can't overwrite message file", kDeleted},
      Outcome::kDeleted},
-    {"MessageFolderReadOnlyKeeps",
-     [](const fs::path& d) { Own(d / kSpool, false, kFolder); },
-     false,
-     {kLoggedQuery, "SQL OK (2)", kWriteError},
-     Outcome::kKept},
-    // The folder refuses the deletion too: that is an error of its own, the
-    // "---" line follows all the same, and the message stays as it was.
-    {"MessageFolderReadOnlyDeleteRefused",
+    // No new file may be made beside the message, but the message itself may
+    // be written: it is rewritten in place.
+    {"MessageFolderReadOnlyMergedInPlace",
      [](const fs::path& d) { Own(d / kSpool, false, kFolder); },
      true,
-     {kLoggedQuery, "SQL OK (2)", kWriteError, "ERROR: can't delete message file spool/msg.txt",
-      kDeleted},
-     Outcome::kKept},
+     {kLoggedQuery, "SQL OK (2)", kComplete},
+     Outcome::kMerged},
     {"LogFolderReadOnly",
      [](const fs::path& d) { Own(d, false, kFolder); },
      true,

@@ -12,6 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -77,13 +79,13 @@ bool ParentExists(const char* path) {
   return ::stat(FolderOf(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// "<folder>/.<name>.kelvorin-XXXXXX": beside the target so that the final
-// rename stays on one file system, and a dot file so that a host scanning
-// the folder for messages passes it by.
+// "<folder>/.kelvorin-XXXXXX": beside the target so that the final rename
+// stays on one file system; a dot file so that a host scanning the folder for
+// messages passes it by; a fixed length so that a message whose own name is
+// as long as names get still has room for it.
 bool TempName(const char* target, char* out, std::size_t cap) {
   const char* slash = std::strrchr(target, '/');
-  std::string name =
-      slash ? std::string(target, slash + 1) + "." + (slash + 1) : std::string(".") + target;
+  std::string name = slash ? std::string(target, slash + 1) : std::string();
   name += ".kelvorin-XXXXXX";
   if (name.size() + 1 > cap) return false;
   std::memcpy(out, name.c_str(), name.size() + 1);
@@ -195,6 +197,13 @@ Status CheckWritable(const char* path) {
   return Status::kOk;
 }
 
+bool ResolvePath(const char* path, char* out, std::size_t cap) {
+  char resolved[PATH_MAX];
+  if (::realpath(path, resolved) == nullptr || std::strlen(resolved) + 1 > cap) return false;
+  std::memcpy(out, resolved, std::strlen(resolved) + 1);
+  return true;
+}
+
 File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status) {
   if (!TempName(target, temp_path, cap)) {
     errno = ENAMETOOLONG;
@@ -212,6 +221,19 @@ File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Stat
   TakeOverOwnership(fd, target);
   if (status) *status = Status::kOk;
   return fd;
+}
+
+File OpenForRewrite(const char* path, Status* status) {
+  return OpenLocked(path, O_WRONLY, LOCK_EX, status);
+}
+
+bool Rewind(File file) {
+  return ::lseek(static_cast<int>(file), 0, SEEK_SET) == 0;
+}
+
+bool EndHere(File file) {
+  off_t at = ::lseek(static_cast<int>(file), 0, SEEK_CUR);
+  return at >= 0 && ::ftruncate(static_cast<int>(file), at) == 0;
 }
 
 bool Flush(File file) {

@@ -17,7 +17,7 @@ TEST(PosixReplaceTest, NewFileKeepsTheTargetsPermissionBitsAndIsADotFile) {
   char temp[platform::kMaxPath + 64];
   platform::File f = platform::CreateTempBeside(target.c_str(), temp, sizeof temp, nullptr);
   ASSERT_NE(f, platform::kNoFile);
-  EXPECT_EQ(std::string(temp).rfind(dir.File(".msg.txt."), 0), 0u) << temp;
+  EXPECT_EQ(std::string(temp).rfind(dir.File(".kelvorin-"), 0), 0u) << temp;
   platform::Close(f);
   ASSERT_TRUE(platform::ReplaceWith(temp, target.c_str()));
   struct stat info;

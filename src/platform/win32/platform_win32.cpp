@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "fault.h"
 #include "platform.h"
@@ -49,6 +50,15 @@ File Opened(HANDLE handle, Status* status) {
 
 CRITICAL_SECTION* Section(Lock* lock) {
   return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
+}
+
+// "\\?\C:\..." or "\\?\UNC\server\..." as the ANSI calls take them.
+void DropLongPrefix(char* path) {
+  if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+    std::memmove(path + 2, path + 8, std::strlen(path + 8) + 1);
+  } else if (std::strncmp(path, "\\\\?\\", 4) == 0) {
+    std::memmove(path, path + 4, std::strlen(path + 4) + 1);
+  }
 }
 
 // Chunks for ReadFile/WriteFile, whose counts are 32-bit.
@@ -153,10 +163,26 @@ Status CheckWritable(const char* path) {
   return error == ERROR_FILE_NOT_FOUND ? Status::kOk : FromError(error);
 }
 
+bool ResolvePath(const char* path, char* out, std::size_t cap) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = GetFinalPathNameByHandleA(h, out, static_cast<DWORD>(cap), FILE_NAME_NORMALIZED);
+  CloseHandle(h);
+  if (n == 0 || n >= cap) return false;
+  DropLongPrefix(out);
+  return true;
+}
+
+// "<folder>\~kelvorin-<pid>-<n>.tmp", hidden: beside the target so that the
+// move stays on one volume, and of a fixed length so that it fits wherever
+// the message's own name does.
 File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status) {
   static unsigned counter = 0;
+  const char* slash = std::strrchr(target, '\\');
+  int folder = slash ? static_cast<int>(slash - target + 1) : 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    int n = std::snprintf(temp_path, cap, "%s.kelvorin-%lu-%u", target,
+    int n = std::snprintf(temp_path, cap, "%.*s~kelvorin-%lu-%u.tmp", folder, target,
                           static_cast<unsigned long>(GetCurrentProcessId()), counter++);
     if (n < 0 || static_cast<std::size_t>(n) >= cap) break;
     // Hidden, as the merged message is meant to be: the move keeps it.
@@ -167,6 +193,20 @@ File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Stat
   if (cap > 0) temp_path[0] = '\0';
   if (status) *status = Status::kFailed;
   return kNoFile;
+}
+
+File OpenForRewrite(const char* path, Status* status) {
+  return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                status);
+}
+
+bool Rewind(File file) {
+  return SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
+bool EndHere(File file) {
+  return SetEndOfFile(H(file)) != 0;
 }
 
 bool Flush(File file) {
