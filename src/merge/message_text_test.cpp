@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "fault.h"
 #include "platform.h"
 #include "test_support.h"
 
@@ -67,7 +68,8 @@ TEST(SubstituteRecipientTest, ReplacesTheFirstTokenWithQuotesDoubled) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);
-    char* result = kelvorin::SubstituteRecipient(c.query, c.recipient);
+    char* result = nullptr;
+    EXPECT_EQ(kelvorin::SubstituteRecipient(c.query, c.recipient, &result), 1);
     if (c.result == nullptr) {
       EXPECT_EQ(result, nullptr);
     } else {
@@ -76,6 +78,16 @@ TEST(SubstituteRecipientTest, ReplacesTheFirstTokenWithQuotesDoubled) {
     }
     kelvorin::FreeText(result);
   }
+}
+
+// The query must not run with its bare token: "%recipient%" inside a LIKE
+// pattern would match other addresses.
+TEST(SubstituteRecipientTest, RunningOutOfMemoryIsAFailure) {
+  platform::fault::FailNth(platform::fault::Op::kAlloc, 1);
+  char* result = nullptr;
+  EXPECT_EQ(kelvorin::SubstituteRecipient("a LIKE '%recipient%'", "x@y", &result), 0);
+  EXPECT_EQ(result, nullptr);
+  platform::fault::Reset();
 }
 
 TEST(LoadWholeFileTest, LoadsWholeFilesAndRefusesEmptyMissingAndBusyOnes) {
