@@ -94,18 +94,17 @@ bool ParseOptions(int argc, char** argv, Options* o) {
   return o->rows > 0 && o->columns > 0 && o->columns <= kelvorin::kMaxColumns;
 }
 
-void FillTable(int rows, int columns) {
-  kelvorin::ResetRows();
+void FillTable(kelvorin::ResultTable& table, int rows, int columns) {
   for (int r = 0; r < rows; ++r) {
-    kelvorin::BeginRow(columns);
+    table.BeginRow(columns);
     for (int c = 0; c < columns; ++c) {
       // Every eighth cell is long enough to be wrapped between the margins.
       std::string cell = c % 8 == 0 ? "a longer value of row " + std::to_string(r) +
                                           " that runs past the right margin of the wrap"
                                     : "r" + std::to_string(r) + "c" + std::to_string(c);
-      kelvorin::AddCell(cell.c_str());
+      if (!table.AddCell(cell.c_str())) std::abort();
     }
-    kelvorin::EndRow();
+    table.EndRow();
   }
 }
 
@@ -192,16 +191,18 @@ int main(int argc, char** argv) {
         stderr);
     return 2;
   }
-  std::strcpy(kelvorin::g_settings.BlockMarker, "%kelvorin%");
-  kelvorin::g_settings.FormatLeft = o.wrap ? 2 : 0;
-  kelvorin::g_settings.FormatRight = o.wrap ? 60 : 0;
+  kelvorin::MergeOptions options;
+  options.left = o.wrap ? 2 : 0;
+  options.right = o.wrap ? 60 : 0;
   long before_table = PeakKilobytes();
-  FillTable(o.rows, o.columns);
+  kelvorin::ResultTable table(true);
+  FillTable(table, o.rows, o.columns);
   long after_table = PeakKilobytes();
   const std::string message = o.text_block ? TextMessage() : WideMessage(o.columns);
   const std::string path = o.dir + "/kelvorin-merge-bench.txt";
   Timing merge = Measure(o.runs, [&] {
-    return kelvorin::WriteMergedMessage(path.c_str(), message.data(), message.size()) != 0;
+    return kelvorin::WriteMergedMessage(path.c_str(), message.data(), message.size(), table,
+                                        options);
   });
   long after_merge = PeakKilobytes();
   const std::string output = ReadAll(path);

@@ -5,6 +5,7 @@
 #include "merge_writer.h"
 #include "message_text.h"
 #include "odbc_connection.h"
+#include "paths.h"
 #include "platform.h"
 #include "result_fetch.h"
 #include "result_table.h"
@@ -20,65 +21,86 @@ constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
 constexpr char kDeleteError[] = "ERROR: can't delete message file";
 constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 
+// Where the program's files are: worked out once from its own path.
+struct Places {
+  char module[platform::kMaxPath + 1] = {};
+  char ini[platform::kMaxPath + 8] = {};
+  char directory[platform::kMaxPath + 1] = {};
+};
+
 // What one run holds; released on every path past the argument check.
 struct Run {
   const char* message_path = nullptr;
+  Places places;
+  Settings settings;
   char* message_text = nullptr;
   std::size_t message_length = 0;  // all its bytes: a NUL in it is kept
   char* query_text = nullptr;
-  // The line buffer (500) followed by the recipient buffer (1000).
-  char work[500 + kRecipientCapacity] = {};
-  char* recipient() { return work + 500; }
+  char recipient[kRecipientCapacity] = {};
+  OdbcHandles* handles = nullptr;
 };
+
+void FindPlaces(Places& p) {
+  if (!platform::ModulePath(p.module, sizeof p.module)) return;
+  if (!platform::SiblingPath(p.module, "INI", p.ini, sizeof p.ini)) p.ini[0] = '\0';
+  if (!platform::DirectoryOf(p.module, p.directory, sizeof p.directory)) p.directory[0] = '\0';
+}
 
 bool LoadTexts(Run& run) {
   if (!LoadWholeFile(run.message_path, &run.message_text, &run.message_length)) {
-    g_run_log.WritePair(kLoadError, run.message_path);
+    Log().WritePair(kLoadError, run.message_path);
     return false;
   }
-  if (!LoadWholeFile(g_settings.Request, &run.query_text)) {
-    g_run_log.WritePair(kLoadError, g_settings.Request);
+  if (!LoadWholeFile(run.settings.Request, &run.query_text)) {
+    Log().WritePair(kLoadError, run.settings.Request);
     return false;
   }
   return true;
 }
 
 bool PrepareQuery(Run& run) {
-  if (!ExtractRecipient(run.message_text, run.recipient())) {
-    g_run_log.Write(kRecipientError);
+  if (!ExtractRecipient(run.message_text, run.recipient)) {
+    Log().Write(kRecipientError);
     return false;
   }
   // A query without the token runs as written; one that cannot have the
   // recipient put in must not run at all: its bare token could match rows of
   // other addresses (inside a LIKE pattern, say).
   char* substituted = nullptr;
-  if (!SubstituteRecipient(run.query_text, run.recipient(), &substituted)) {
-    g_run_log.Write(kOutOfMemory);
+  if (!SubstituteRecipient(run.query_text, run.recipient, &substituted)) {
+    Log().Write(kOutOfMemory);
     return false;
   }
   if (substituted != nullptr) {
     FreeText(run.query_text);
     run.query_text = substituted;
   }
-  g_run_log.Write(run.query_text);
+  Log().Write(run.query_text);
   return true;
 }
 
 bool QueryAndMerge(Run& run) {
-  const Settings& s = g_settings;
-  SQLHSTMT statement = OpenQuery(s.Source, s.Username, s.Password, run.query_text);
-  if (statement == SQL_NULL_HSTMT) return false;
-  if (!FetchResults(statement)) return false;
-  std::snprintf(run.work, 500, "SQL OK (%i)", ColumnCount());
-  g_run_log.Write(run.work);
-  if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length)) return false;
-  g_run_log.Write("Complete!");
+  const Settings& s = run.settings;
+  if (!OpenQuery(s.Source, s.Username, s.Password, run.query_text, &run.handles)) return false;
+  ResultTable table(s.SkipSpaces);
+  if (!FetchResults(StatementOf(run.handles), &table)) return false;
+  char line[500];
+  std::snprintf(line, sizeof line, "SQL OK (%i)", table.ColumnCount());
+  Log().Write(line);
+  MergeOptions options;
+  options.marker = s.BlockMarker;
+  options.left = s.FormatLeft;
+  options.right = s.FormatRight;
+  if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length, table, options)) {
+    return false;
+  }
+  Log().Write("Complete!");
   return true;
 }
 
 // The steps that can fail; false sends the run to the error policy.
 bool RunSteps(Run& run) {
-  if (!ReadSettings()) return false;
+  if (!ReadSettings(run.places.ini, run.places.directory, &run.settings)) return false;
   if (!LoadTexts(run)) return false;
   if (!PrepareQuery(run)) return false;
   return QueryAndMerge(run);
@@ -88,25 +110,25 @@ bool RunSteps(Run& run) {
 // a refused deletion gets its own error line first, since the unmerged message
 // is then still there for the host to send.
 void ApplyErrorPolicy(const Run& run) {
-  if (!g_settings.DeleteOnErrors) return;
-  platform::Status status = platform::Status::kOk;
-  if (!platform::RemoveFile(run.message_path, &status) && status != platform::Status::kNotFound) {
-    g_run_log.WritePair(kDeleteError, run.message_path);
+  if (!run.settings.DeleteOnErrors) return;
+  platform::Status why = platform::Status::kOk;
+  if (!platform::RemoveFile(run.message_path, &why) && why != platform::Status::kNotFound) {
+    Log().WritePair(kDeleteError, run.message_path);
   }
-  g_run_log.Write(kDeletedLine);
+  Log().Write(kDeletedLine);
 }
 
 void Release(Run& run) {
-  CloseQuery();
+  CloseQuery(run.handles);
+  run.handles = nullptr;
   FreeText(run.query_text);
   run.query_text = nullptr;
   FreeText(run.message_text);
   run.message_text = nullptr;
 }
 
-}  // namespace
-
-const char kUsageBanner[] =
+// Printed when the argument count is wrong.
+constexpr char kUsageBanner[] =
     "_______________________________________________________________________\n"
     "Kelvorin v1.0 - merges database rows into outgoing e-mail messages\n"
     "Copyright (c) 2026 the Kelvorin developers\n"
@@ -115,15 +137,18 @@ const char kUsageBanner[] =
     " with database. See Vellumcast help system to learn more.\n"
     "_______________________________________________________________________\n";
 
+}  // namespace
+
 int RunMain(int argc, char** argv) {
-  InitLogPath();
+  Run run;
+  FindPlaces(run.places);
+  InitLogPath(run.places.module[0] ? run.places.module : nullptr);
   if (argc != 2) {
     std::fputs(kUsageBanner, stdout);
     return 0;
   }
-  Run run;
   run.message_path = argv[1];
-  g_run_log.WritePair("+++ Process:", run.message_path);
+  Log().WritePair("+++ Process:", run.message_path);
   if (!RunSteps(run)) ApplyErrorPolicy(run);
   Release(run);
   return 0;

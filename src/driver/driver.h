@@ -5,9 +5,6 @@
 
 namespace kelvorin {
 
-// The usage banner, printed when the argument count is wrong.
-extern const char kUsageBanner[];
-
 // Runs the program for the process's arguments. Returns the exit status,
 // always 0: the host reads the outcome from the message file and the log.
 int RunMain(int argc, char** argv);

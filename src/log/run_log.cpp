@@ -17,50 +17,42 @@ constexpr std::size_t kPairCapacity = 2000;
 constexpr unsigned kBusySleepMs = 10;
 constexpr int kBusyTries = 200;
 
-platform::File OpenWhenFree(const char* path) {
-  platform::Status status = platform::Status::kFailed;
+bool OpenWhenFree(const char* path, platform::File* file) {
+  platform::Status why = platform::Status::kFailed;
   for (int attempt = 0;; ++attempt) {
-    platform::File file = platform::OpenForAppend(path, &status);
-    if (file != platform::kNoFile) return file;
-    if (status != platform::Status::kBusy || attempt >= kBusyTries) return platform::kNoFile;
+    if (platform::OpenForAppend(path, file, &why)) return true;
+    if (why != platform::Status::kBusy || attempt >= kBusyTries) return false;
     platform::SleepMilliseconds(kBusySleepMs);
   }
 }
 
+void AppendToFile(const char* path, const char* entry, std::size_t length) {
+  platform::File file = platform::kNoFile;
+  if (path[0] == '\0' || !OpenWhenFree(path, &file)) return;
+  // A line that cannot be written is lost: logging never fails a run.
+  (void)platform::WriteAll(file, entry, length);
+  platform::Close(file);
+}
+
 }  // namespace
 
-RunLog g_run_log;
-
-SectionLock::SectionLock(bool initialise_now) {
-  if (initialise_now) Init();
+RunLog& Log() {
+  static RunLog log;
+  return log;
 }
 
-SectionLock::~SectionLock() {
-  Delete();
-}
-
-void SectionLock::Init() {
-  if (initialised_) return;
-  platform::LockInit(&section_);
-  initialised_ = 1;
-}
-
-void SectionLock::Delete() {
-  if (!initialised_) return;
-  platform::LockDelete(&section_);
-  initialised_ = 0;
-}
-
-void SectionLock::Enter() {
-  if (initialised_) platform::LockEnter(&section_);
-}
-
-void SectionLock::Leave() {
-  if (initialised_) platform::LockLeave(&section_);
-}
-
-RunLog::RunLog() : SectionLock(true) {
+RunLog::RunLog() {
+  platform::LockInit(&lock_);
   path_[0] = '\0';
+}
+
+RunLog::~RunLog() {
+  platform::LockDelete(&lock_);
+}
+
+void RunLog::SetObserver(Observer observer, void* context) {
+  observer_ = observer;
+  context_ = context;
 }
 
 void RunLog::SetPath(const char* path) {
@@ -73,19 +65,16 @@ void RunLog::SetPath(const char* path) {
 
 void RunLog::Write(const char* text) {
   if (text == nullptr || text[0] == '\0' || std::strlen(text) > kMaxLogText) return;
-  if (path_[0] == '\0') return;
+  if (path_[0] == '\0' && observer_ == nullptr) return;
   char entry[kEntryCapacity];
   platform::LocalTime t = platform::Now();
   int len = std::snprintf(entry, sizeof entry, "%02i:%02i:%02i %02i-%02i-%i %s\r\n", t.hour,
                           t.minute, t.second, t.day, t.month, t.year, text);
   if (len <= 0 || static_cast<std::size_t>(len) >= sizeof entry) return;
-  Enter();
-  platform::File file = OpenWhenFree(path_);
-  if (file != platform::kNoFile) {
-    platform::WriteAll(file, entry, static_cast<std::size_t>(len));
-    platform::Close(file);
-  }
-  Leave();
+  platform::LockEnter(&lock_);
+  AppendToFile(path_, entry, static_cast<std::size_t>(len));
+  if (observer_ != nullptr) observer_(context_, entry, static_cast<std::size_t>(len));
+  platform::LockLeave(&lock_);
 }
 
 void RunLog::WritePair(const char* label, const char* value) {
@@ -101,15 +90,9 @@ void RunLog::WritePair(const char* label, const char* value) {
   Write(line);
 }
 
-void InitLogPath() {
-  char module[platform::kMaxPath + 1];
+void InitLogPath(const char* module_path) {
   char path[kLogPathCapacity];
-  if (platform::ModulePath(module, sizeof module) == 0 ||
-      !platform::SiblingPath(module, "LOG", path, sizeof path)) {
-    g_run_log.SetPath(nullptr);
-    return;
-  }
-  g_run_log.SetPath(path);
+  Log().SetPath(platform::SiblingPath(module_path, "LOG", path, sizeof path) ? path : nullptr);
 }
 
 }  // namespace kelvorin

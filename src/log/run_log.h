@@ -3,28 +3,11 @@
 #ifndef KELVORIN_LOG_RUN_LOG_H_
 #define KELVORIN_LOG_RUN_LOG_H_
 
+#include <cstddef>
+
 #include "platform.h"
 
 namespace kelvorin {
-
-// A lock over the platform's in-process lock that may be left uninitialised;
-// Enter and Leave do nothing then.
-class SectionLock {
- public:
-  explicit SectionLock(bool initialise_now);
-  ~SectionLock();
-  SectionLock(const SectionLock&) = delete;
-  SectionLock& operator=(const SectionLock&) = delete;
-
-  void Init();    // initialises unless already initialised
-  void Delete();  // deletes if initialised
-  void Enter();
-  void Leave();
-
- private:
-  int initialised_ = 0;
-  platform::Lock section_;
-};
 
 // Longest text one line may carry; longer ones are not written.
 constexpr int kMaxLogText = 2000;
@@ -33,14 +16,24 @@ constexpr int kMaxPairText = 1900;
 // The log path: the platform's longest path plus room for a ".LOG" suffix.
 constexpr std::size_t kLogPathCapacity = platform::kMaxPath + 8;
 
-class RunLog : public SectionLock {
+class RunLog {
  public:
+  // Called with every entry written ("hh:mm:ss dd-mm-yyyy text\r\n", length
+  // bytes, not NUL-terminated), whether or not it reached the file.
+  using Observer = void (*)(void* context, const char* entry, std::size_t length);
+
   RunLog();
+  ~RunLog();
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
 
   // Names the log file; null or a path that does not fit leaves it unnamed,
-  // and an unnamed log writes nothing.
+  // and an unnamed log writes no file.
   void SetPath(const char* path);
   const char* path() const { return path_; }
+
+  // Hands every later entry to observer as well; null stops that.
+  void SetObserver(Observer observer, void* context);
 
   // Appends one line "hh:mm:ss dd-mm-yyyy text\r\n". Writes nothing for a null
   // or empty text or one over kMaxLogText characters. While another process
@@ -52,16 +45,19 @@ class RunLog : public SectionLock {
   void WritePair(const char* label, const char* value);
 
  private:
+  platform::Lock lock_;
   char path_[kLogPathCapacity];
+  Observer observer_ = nullptr;
+  void* context_ = nullptr;
 };
 
-// The one log of the process, constructed before main runs.
-extern RunLog g_run_log;
+// The one log of the process: every module reports through it.
+RunLog& Log();
 
-// Points g_run_log at the LOG file beside the executable. When the module path
-// cannot be had, the log stays unnamed: nothing is ever written to the
-// program's own file.
-void InitLogPath();
+// Points Log() at the LOG file beside the executable at module_path. When
+// that cannot be had (null, or too short to name a separate file), the log
+// stays unnamed: nothing is ever written to the program's own file.
+void InitLogPath(const char* module_path);
 
 }  // namespace kelvorin
 

@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "fault.h"
-
 namespace {
 
 std::string Wrap(const char* cell, int left, int right) {
@@ -39,34 +37,6 @@ TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
     EXPECT_EQ(Wrap(c.cell, c.left, c.right), c.wrapped)
         << c.left << " " << c.right << " [" << c.cell << "]";
   }
-}
-
-TEST(WrapCellTest, LeavesTheCellWhole) {
-  char cell[] = "alpha beta gamma";
-  Wrap(cell, 0, 6);
-  EXPECT_STREQ(cell, "alpha beta gamma");
-}
-
-TEST(MergeBufferTest, GrowsAcrossManyAppendsAndStopsWhenMemoryRunsOut) {
-  kelvorin::MergeBuffer buffer;
-  std::string expected;
-  for (int i = 0; i < 10000; ++i) {
-    std::string piece = std::to_string(i) + ",";
-    buffer.Append(piece.data(), piece.size());
-    buffer.AppendByte(';');
-    expected += piece + ";";
-  }
-  buffer.Terminate();
-  EXPECT_FALSE(buffer.failed());
-  EXPECT_EQ(std::string(buffer.text()), expected);
-
-  kelvorin::MergeBuffer starved;
-  platform::fault::FailNth(platform::fault::Op::kAlloc, 1);
-  starved.Append("abc", 3);
-  starved.AppendByte('d');
-  EXPECT_TRUE(starved.failed());
-  EXPECT_EQ(starved.size(), 0u);
-  platform::fault::Reset();
 }
 
 }  // namespace

@@ -6,22 +6,26 @@
 
 #include <cstddef>
 
-#include "merge_buffer.h"
+#include "result_table.h"
 
 namespace kelvorin {
 
-// Merges the length bytes of message (the message file as loaded; NUL bytes
-// in it are kept like any other) with the result table and puts the result in
-// the place of the file at path: every row block between two block markers
-// once per row, every column placeholder "%%N%%" filled (outside blocks from
-// the first row). The new text goes to a temporary file beside it, flushed to
-// disk, then replaces the file in one step. Returns 1 when the file was
-// replaced; 0 after logging why, the file left as it was.
-int WriteMergedMessage(const char* path, const char* message, std::size_t length);
+// How a message is merged: the settings that shape it.
+struct MergeOptions {
+  const char* marker = "%kelvorin%";  // the block marker, "%" + Rowname + "%"
+  int left = 0;                       // FormatLeft: wrapping margins of cells in
+  int right = 0;                      // FormatRight: row blocks; both 0: no wrapping
+};
 
-// Appends the row block [block, end) to out once per stored row, with its
-// column placeholders filled from that row and long cells wrapped.
-void ExpandRowBlock(MergeBuffer& out, const char* block, const char* end);
+// Merges the length bytes of message (the message file as loaded; NUL bytes
+// in it are kept like any other) with table and puts the result in the place
+// of the file at path: every row block between two block markers once per
+// row, every column placeholder "%%N%%" filled (outside blocks from the first
+// row). The new text goes to a temporary file beside it, flushed to disk,
+// then replaces the file in one step. True when the file was replaced; false
+// after logging why, the file left as it was.
+[[nodiscard]] bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
+                                      const ResultTable& table, const MergeOptions& options);
 
 }  // namespace kelvorin
 

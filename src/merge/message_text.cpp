@@ -19,58 +19,58 @@ char* ReadOpenFile(platform::File file, std::size_t* length) {
   if (!platform::FileSize(file, &size) || size == 0 || size >= SIZE_MAX) return nullptr;
   char* text = static_cast<char*>(platform::Allocate(static_cast<std::size_t>(size) + 1));
   if (text == nullptr) return nullptr;
-  long long got = platform::Read(file, text, static_cast<std::size_t>(size));
-  if (got <= 0) {
+  std::size_t got = 0;
+  if (!platform::Read(file, text, static_cast<std::size_t>(size), &got) || got == 0) {
     platform::Release(text);
     return nullptr;
   }
   text[got] = '\0';
-  *length = static_cast<std::size_t>(got);
+  *length = got;
   return text;
 }
 
 }  // namespace
 
-int LoadWholeFile(const char* path, char** out, std::size_t* length) {
-  platform::File file = platform::OpenForRead(path, nullptr);
-  if (file == platform::kNoFile) return 0;
+bool LoadWholeFile(const char* path, char** out, std::size_t* length) {
+  platform::File file = platform::kNoFile;
+  if (!platform::OpenForRead(path, &file)) return false;
   std::size_t read = 0;
   char* text = ReadOpenFile(file, &read);
   platform::Close(file);
-  if (text == nullptr) return 0;
+  if (text == nullptr) return false;
   *out = text;
   if (length != nullptr) *length = read;
-  return 1;
+  return true;
 }
 
 void FreeText(char* text) {
   platform::Release(text);
 }
 
-int ExtractRecipient(const char* text, char* recipient) {
+bool ExtractRecipient(const char* text, char* recipient) {
   recipient[0] = '\0';
   const char* line = std::strstr(text, kRecipientPrefix);
-  if (line == nullptr) return 0;
+  if (line == nullptr) return false;
   const char* address = line + sizeof kRecipientPrefix - 1;
   std::size_t len = std::strcspn(address, "\r\n");
-  if (len == 0 || len >= kRecipientCapacity) return 0;
-  if (std::memchr(address, '\\', len) != nullptr) return 0;
+  if (len == 0 || len >= kRecipientCapacity) return false;
+  if (std::memchr(address, '\\', len) != nullptr) return false;
   std::memcpy(recipient, address, len);
   recipient[len] = '\0';
-  return 1;
+  return true;
 }
 
-int SubstituteRecipient(const char* query, const char* recipient, char** out) {
+bool SubstituteRecipient(const char* query, const char* recipient, char** out) {
   *out = nullptr;
   const char* token = std::strstr(query, kRecipientToken);
-  if (token == nullptr) return 1;
+  if (token == nullptr) return true;
   std::size_t quotes = 0;
   for (const char* c = recipient; *c; ++c) quotes += (*c == '\'');
   std::size_t head = static_cast<std::size_t>(token - query);
   const char* tail = token + kTokenLength;
   std::size_t size = head + std::strlen(recipient) + quotes + std::strlen(tail) + 1;
   char* result = static_cast<char*>(platform::Allocate(size));
-  if (result == nullptr) return 0;
+  if (result == nullptr) return false;
   char* at = result;
   std::memcpy(at, query, head);
   at += head;
@@ -80,7 +80,7 @@ int SubstituteRecipient(const char* query, const char* recipient, char** out) {
   }
   std::memcpy(at, tail, std::strlen(tail) + 1);
   *out = result;
-  return 1;
+  return true;
 }
 
 }  // namespace kelvorin

@@ -11,27 +11,28 @@ namespace kelvorin {
 constexpr std::size_t kRecipientCapacity = 1000;
 
 // Reads the whole file at path into a new buffer with a NUL behind its bytes.
-// Returns 1, stores the buffer in *out (the caller frees it with FreeText) and
-// the number of bytes read in *length when length is not null; 0 with *out
+// True with the buffer in *out (the caller frees it with FreeText) and the
+// number of bytes read in *length when length is not null; false with *out
 // untouched when the file is missing, busy, empty or unreadable, or memory
 // runs out. As text, the buffer ends at its first NUL byte.
-int LoadWholeFile(const char* path, char** out, std::size_t* length = nullptr);
+[[nodiscard]] bool LoadWholeFile(const char* path, char** out, std::size_t* length = nullptr);
 
 // Releases a text from LoadWholeFile or SubstituteRecipient; null is ignored.
 void FreeText(char* text);
 
 // Copies the address of the message's first recipient line ("\r\n<<< " up to
-// CR, LF or the end) into recipient (kRecipientCapacity bytes). Returns 1 for
-// a non-empty address; 0, with recipient empty, when there is none, when it is
-// longer than 999 characters, or when it holds a backslash (an escape inside
-// SQL literals on some servers, and never part of a deliverable address).
-int ExtractRecipient(const char* text, char* recipient);
+// CR, LF or the end) into recipient (kRecipientCapacity bytes). True for a
+// non-empty address; false, with recipient empty, when there is none, when it
+// is longer than 999 characters, or when it holds a backslash (an escape
+// inside SQL literals on some servers, and never part of a deliverable
+// address).
+[[nodiscard]] bool ExtractRecipient(const char* text, char* recipient);
 
 // Puts recipient in place of the first "%recipient%" of query, each single
-// quote of it written twice so that it cannot end an SQL literal. Returns 1
-// with *out a new text (the caller frees it with FreeText), or null when query
-// holds no token; 0 when memory runs out.
-int SubstituteRecipient(const char* query, const char* recipient, char** out);
+// quote of it written twice so that it cannot end an SQL literal. True with
+// *out a new text (the caller frees it with FreeText), or null when query
+// holds no token; false when memory runs out.
+[[nodiscard]] bool SubstituteRecipient(const char* query, const char* recipient, char** out);
 
 }  // namespace kelvorin
 

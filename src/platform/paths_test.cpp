@@ -59,15 +59,6 @@ TEST(DirectoryOfTest, KeepsTheLastSeparator) {
   EXPECT_EQ(out, P("/mail/sub/"));
   EXPECT_FALSE(platform::DirectoryOf("merge.exe", out, sizeof out));
   EXPECT_STREQ(out, "");
-  char small[6];
-  EXPECT_FALSE(platform::DirectoryOf(P("/mail/x").c_str(), small, sizeof small));
-}
-
-TEST(HasSeparatorTest, OnlyThePlatformSeparatorCounts) {
-  EXPECT_TRUE(platform::HasSeparator(P("sub/q.sql").c_str()));
-  EXPECT_FALSE(platform::HasSeparator("q.sql"));
-  const char other[] = {platform::kPathSeparator == '/' ? '\\' : '/', 'q', '\0'};
-  EXPECT_FALSE(platform::HasSeparator(other));
 }
 
 }  // namespace

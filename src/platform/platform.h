@@ -4,6 +4,9 @@
 // no #ifdef. Two backends implement the contract: win32/ (the real Win32
 // calls) and posix/ (the same behaviour on Linux). CMake picks one and puts
 // its directory on the include path, which also supplies platform_config.h.
+//
+// Every call that can fail returns true when it worked; where the caller can
+// act on the reason, it is stored through an optional Status pointer.
 #ifndef KELVORIN_PLATFORM_PLATFORM_H_
 #define KELVORIN_PLATFORM_PLATFORM_H_
 
@@ -15,88 +18,98 @@
 namespace platform {
 
 // Why a call failed, mapped from the OS error in one place per backend.
-enum class Status { kOk, kBusy, kNotFound, kDenied, kNoSpace, kFailed };
+enum class Status { kOk, kBusy, kNotFound, kDenied, kFailed };
 
 // An open file. Only the functions below may use it.
 using File = std::intptr_t;
 constexpr File kNoFile = -1;
 
 // Full path of the running executable into out (cap bytes, NUL included).
-// Returns its length; 0, with out empty, when it cannot be had or does not fit.
-std::size_t ModulePath(char* out, std::size_t cap);
+// False, with out empty, when it cannot be had or does not fit.
+[[nodiscard]] bool ModulePath(char* out, std::size_t cap);
 
-// The value of key in [section] of the INI file at ini_path, as the Win32
-// private-profile reader gives it: names match ignoring case, the first
-// matching section and key win, blanks around the value and one pair of
-// enclosing quotes are dropped, the value is cut to cap - 1 bytes. A missing
-// file, section or key stores fallback (also cut); a key present with an empty
-// value stores "". Returns the number of bytes stored, NUL not counted.
-std::size_t ReadProfileString(const char* section, const char* key, const char* fallback, char* out,
-                              std::size_t cap, const char* ini_path);
+// An INI file, read as the Win32 private-profile reader reads it: names match
+// ignoring case, the first matching section and key win, blanks around a value
+// and one pair of enclosing quotes are dropped. A missing or unreadable file
+// reads as empty. The path is borrowed and must outlive the object.
+class Profile {
+ public:
+  explicit Profile(const char* path);
+  ~Profile();
+  Profile(const Profile&) = delete;
+  Profile& operator=(const Profile&) = delete;
+
+  // Stores the value of key in [section], cut to cap - 1 bytes, or fallback
+  // (also cut) when the file, section or key is missing; a key present with an
+  // empty value stores "". Returns the number of bytes stored.
+  std::size_t Read(const char* section, const char* key, const char* fallback, char* out,
+                   std::size_t cap) const;
+
+ private:
+  const char* path_;
+  char* text_ = nullptr;  // the file's bytes where the backend parses it itself
+  std::size_t size_ = 0;
+};
 
 // Opens an existing file for reading. While it is open others may read it but
 // not write it; fails with kBusy while another opener holds it for writing.
-// Returns kNoFile on failure, with the reason in *status when status is set.
-File OpenForRead(const char* path, Status* status);
+[[nodiscard]] bool OpenForRead(const char* path, File* out, Status* why = nullptr);
 
 // Opens a file for appending, creating it empty when missing, positioned at its
 // end. No other opener may write it meanwhile; fails with kBusy while another
-// holds it open. Returns kNoFile on failure, with the reason in *status.
-File OpenForAppend(const char* path, Status* status);
+// holds it open.
+[[nodiscard]] bool OpenForAppend(const char* path, File* out, Status* why = nullptr);
 
-// Size in bytes of an open file into *size. Returns false on failure.
-bool FileSize(File file, std::uint64_t* size);
+// Opens an existing file for writing from its start, without truncating it;
+// others may read but not write it meanwhile.
+[[nodiscard]] bool OpenForRewrite(const char* path, File* out, Status* why = nullptr);
 
-// Reads up to n bytes from the current position; fewer only at end of file.
-// Returns the count read, or -1 on an error.
-long long Read(File file, void* buffer, std::size_t n);
+// Size in bytes of an open file into *size.
+[[nodiscard]] bool FileSize(File file, std::uint64_t* size);
 
-// Writes all n bytes at the current position. Returns false on any failure,
-// a short write included.
-bool WriteAll(File file, const void* data, std::size_t n);
+// Reads n bytes from the current position into buffer, fewer only at the end
+// of the file; the count read goes to *got.
+[[nodiscard]] bool Read(File file, void* buffer, std::size_t n, std::size_t* got);
+
+// Writes all n bytes at the current position; a short write is a failure.
+[[nodiscard]] bool WriteAll(File file, const void* data, std::size_t n);
+
+// Moves to the start of file.
+[[nodiscard]] bool Rewind(File file);
+
+// Cuts file off at the current position.
+[[nodiscard]] bool EndHere(File file);
+
+// Forces what was written to file onto the disk.
+[[nodiscard]] bool Flush(File file);
 
 // Closes a file that an Open function returned. kNoFile is ignored.
 void Close(File file);
 
-// Deletes a file. Returns false when the OS refuses, with the reason in
-// *status when status is set (kNotFound: there was no such file).
-bool RemoveFile(const char* path, Status* status = nullptr);
+// Deletes a file (kNotFound: there was no such file).
+[[nodiscard]] bool RemoveFile(const char* path, Status* why = nullptr);
 
-// Whether path could be opened for writing now, as the only writer: kOk also
-// when it does not exist yet; kBusy while another opener holds it; kDenied
-// when it is read-only. Opens nothing that stays open and changes nothing.
-Status CheckWritable(const char* path);
+// Whether path could be opened for writing now, as the only writer; also when
+// it does not exist yet but its folder does. kBusy while another opener holds
+// it, kDenied when it is read-only. Opens nothing that stays open.
+[[nodiscard]] bool CheckWritable(const char* path, Status* why = nullptr);
 
 // The path of the file that path names, every symbolic link followed, into
-// out (cap bytes). Returns false, out undefined, when it cannot be had (no such
-// file, or too long): the caller then uses path as it is.
-bool ResolvePath(const char* path, char* out, std::size_t cap);
+// out (cap bytes). False when it cannot be had (no such file, or too long):
+// the caller then uses path as it is.
+[[nodiscard]] bool ResolvePath(const char* path, char* out, std::size_t cap);
 
 // Creates a new empty file in the folder of target, open for writing, that
 // others may read but not write; hidden on Windows, with target's permission
 // bits (and owner, where allowed) on Linux. Its name has a fixed length, so
-// it fits wherever target does. Stores its path in temp_path (cap bytes).
-// Returns kNoFile on failure, with the reason in *status (kDenied: the
-// folder refuses new files).
-File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status);
+// it fits wherever target does; it goes to temp_path (cap bytes). kDenied: the
+// folder refuses new files.
+[[nodiscard]] bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File* out,
+                                    Status* why = nullptr);
 
-// Opens an existing file for writing from its start, without truncating it;
-// others may read but not write it meanwhile. Returns kNoFile on failure.
-File OpenForRewrite(const char* path, Status* status);
-
-// Moves to the start of file. Returns false on failure.
-bool Rewind(File file);
-
-// Cuts file off at the current position. Returns false on failure.
-bool EndHere(File file);
-
-// Forces what was written to file onto the disk. Returns false on failure.
-bool Flush(File file);
-
-// Puts the closed file at from in the place of to in one step, replacing
-// any file there, and makes the change durable. Returns false on failure,
-// leaving to as it was.
-bool ReplaceWith(const char* from, const char* to);
+// Puts the closed file at from in the place of to in one step, replacing any
+// file there, and makes the change durable. On failure to is as it was.
+[[nodiscard]] bool ReplaceWith(const char* from, const char* to);
 
 // Memory from the C heap, in one place so that tests can make it run out.
 // Allocate and Reallocate return null on failure (the old block then stays

@@ -8,13 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "fault.h"
 #include "test_support.h"
 
 namespace {
 
+using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
+namespace fs = std::filesystem;
 
 constexpr char kMain[] =
     "; settings for the tests\r\n"
@@ -109,137 +110,72 @@ TEST_F(IniTest, ReadsLikeTheWin32ProfileReader) {
     SCOPED_TRACE(std::string(c.file) + " [" + c.section + "] " + c.key);
     char out[200];
     std::memset(out, '#', sizeof out);
-    std::size_t n = platform::ReadProfileString(c.section, c.key, c.fallback, out, c.cap,
-                                                dir_.File(c.file).c_str());
+    const std::string path = dir_.File(c.file);
+    std::size_t n = platform::Profile(path.c_str()).Read(c.section, c.key, c.fallback, out, c.cap);
     EXPECT_STREQ(out, c.expected);
     EXPECT_EQ(n, std::strlen(c.expected));
   }
 }
 
-TEST(ModulePathTest, NamesThisProgram) {
-  char path[platform::kMaxPath + 1];
-  std::size_t n = platform::ModulePath(path, sizeof path);
-  ASSERT_GT(n, 0u);
-  EXPECT_EQ(n, std::strlen(path));
-  EXPECT_NE(std::strchr(path, platform::kPathSeparator), nullptr);
-  EXPECT_NE(std::strstr(path, "kelvorin_tests"), nullptr);
-  char tiny[4];
-  EXPECT_EQ(platform::ModulePath(tiny, sizeof tiny), 0u);
-  EXPECT_STREQ(tiny, "");
-}
-
+// The file operations the rest of the program builds on, with the share
+// modes that keep a message or the log from being written by two at once.
 class FileTest : public ::testing::Test {
  protected:
-  void TearDown() override { platform::fault::Reset(); }
   std::string Path(const char* name) { return dir_.File(name); }
   TempDir dir_;
 };
 
-TEST_F(FileTest, AppendCreatesThenAppendsAndReadGivesItAllBack) {
-  std::string path = Path("log.txt");
-  for (const char* piece : {"one\r\n", "two\r\n"}) {
-    platform::Status status = platform::Status::kFailed;
-    platform::File f = platform::OpenForAppend(path.c_str(), &status);
-    ASSERT_NE(f, platform::kNoFile);
-    EXPECT_EQ(status, platform::Status::kOk);
-    EXPECT_TRUE(platform::WriteAll(f, piece, std::strlen(piece)));
-    platform::Close(f);
-  }
-  platform::File f = platform::OpenForRead(path.c_str(), nullptr);
-  ASSERT_NE(f, platform::kNoFile);
-  std::uint64_t size = 0;
-  ASSERT_TRUE(platform::FileSize(f, &size));
-  EXPECT_EQ(size, 10u);
-  char buffer[32] = {};
-  EXPECT_EQ(platform::Read(f, buffer, sizeof buffer), 10);
-  EXPECT_STREQ(buffer, "one\r\ntwo\r\n");
-  platform::Close(f);
-}
-
 TEST_F(FileTest, ShareModesKeepOutSecondWriterAndReadersOfAWrittenFile) {
-  std::string path = Path("shared.txt");
-  WriteFile(path, "x");
-  platform::Status status = platform::Status::kOk;
-  platform::File writer = platform::OpenForAppend(path.c_str(), &status);
-  ASSERT_NE(writer, platform::kNoFile);
-  EXPECT_EQ(platform::OpenForAppend(path.c_str(), &status), platform::kNoFile);
-  EXPECT_EQ(status, platform::Status::kBusy);
-  EXPECT_EQ(platform::OpenForRead(path.c_str(), &status), platform::kNoFile);
-  EXPECT_EQ(status, platform::Status::kBusy);
+  const std::string path = Path("shared.txt");
+  platform::File writer, other;
+  platform::Status why = platform::Status::kOk;
+  ASSERT_TRUE(platform::OpenForAppend(path.c_str(), &writer));  // created
+  EXPECT_FALSE(platform::OpenForAppend(path.c_str(), &other, &why));
+  EXPECT_EQ(why, platform::Status::kBusy);
+  EXPECT_FALSE(platform::OpenForRead(path.c_str(), &other, &why));
+  EXPECT_EQ(why, platform::Status::kBusy);
+  EXPECT_FALSE(platform::CheckWritable(path.c_str(), &why));
+  EXPECT_EQ(why, platform::Status::kBusy);
+  ASSERT_TRUE(platform::WriteAll(writer, "one\r\n", 5));
   platform::Close(writer);
-
-  platform::File reader1 = platform::OpenForRead(path.c_str(), &status);
-  platform::File reader2 = platform::OpenForRead(path.c_str(), &status);
-  EXPECT_NE(reader1, platform::kNoFile);
-  EXPECT_NE(reader2, platform::kNoFile);
-  EXPECT_EQ(platform::OpenForAppend(path.c_str(), &status), platform::kNoFile);
-  EXPECT_EQ(status, platform::Status::kBusy);
+  platform::File reader1, reader2;
+  ASSERT_TRUE(platform::OpenForRead(path.c_str(), &reader1));
+  ASSERT_TRUE(platform::OpenForRead(path.c_str(), &reader2));
+  EXPECT_FALSE(platform::OpenForAppend(path.c_str(), &other, &why));
+  EXPECT_EQ(why, platform::Status::kBusy);
+  char buffer[16] = {};
+  std::size_t got = 0;
+  EXPECT_TRUE(platform::Read(reader1, buffer, sizeof buffer, &got));
+  EXPECT_EQ(std::string(buffer, got), "one\r\n");
   platform::Close(reader1);
   platform::Close(reader2);
+  EXPECT_FALSE(platform::OpenForRead(Path("absent.txt").c_str(), &other, &why));
+  EXPECT_EQ(why, platform::Status::kNotFound);
+  EXPECT_FALSE(platform::CheckWritable(Path("no-dir/msg.txt").c_str()));
+  EXPECT_TRUE(platform::CheckWritable(Path("new.txt").c_str()));  // may be created
+  EXPECT_FALSE(fs::exists(Path("new.txt")));
 }
 
-TEST_F(FileTest, FailuresCarryTheirReason) {
-  platform::Status status = platform::Status::kOk;
-  EXPECT_EQ(platform::OpenForRead(Path("absent.txt").c_str(), &status), platform::kNoFile);
-  EXPECT_EQ(status, platform::Status::kNotFound);
-  EXPECT_EQ(platform::OpenForRead("", &status), platform::kNoFile);
-  EXPECT_EQ(platform::OpenForAppend(Path("no-such-dir/x.log").c_str(), &status), platform::kNoFile);
-  EXPECT_EQ(status, platform::Status::kNotFound);
-  EXPECT_FALSE(platform::RemoveFile(Path("absent.txt").c_str()));
-}
-
-TEST_F(FileTest, FaultSeamFailsExactlyTheNthWrite) {
-  std::string path = Path("fault.txt");
-  platform::File f = platform::OpenForAppend(path.c_str(), nullptr);
-  ASSERT_NE(f, platform::kNoFile);
-  platform::fault::FailNth(platform::fault::Op::kWrite, 2);
-  EXPECT_TRUE(platform::WriteAll(f, "a", 1));
-  EXPECT_FALSE(platform::WriteAll(f, "b", 1));
-  EXPECT_TRUE(platform::WriteAll(f, "c", 1));
-  platform::Close(f);
-  EXPECT_EQ(testing_support::ReadFile(path), "ac");
-  EXPECT_TRUE(platform::RemoveFile(path.c_str()));
-  EXPECT_FALSE(testing_support::FileExists(path));
-}
-
-TEST_F(FileTest, CheckWritableReportsWithoutChangingAnything) {
-  std::string path = Path("msg.txt");
-  EXPECT_EQ(platform::CheckWritable(path.c_str()), platform::Status::kOk);  // may be created
-  EXPECT_FALSE(testing_support::FileExists(path));
-  EXPECT_NE(platform::CheckWritable(Path("no-dir/msg.txt").c_str()), platform::Status::kOk);
-  WriteFile(path, "old");
-  EXPECT_EQ(platform::CheckWritable(path.c_str()), platform::Status::kOk);
-  platform::File reader = platform::OpenForRead(path.c_str(), nullptr);
-  EXPECT_EQ(platform::CheckWritable(path.c_str()), platform::Status::kBusy);
-  platform::Close(reader);
-  EXPECT_EQ(testing_support::ReadFile(path), "old");
-}
-
-TEST_F(FileTest, TempFileBesideTheTargetReplacesItInOneStep) {
-  std::string target = Path("msg.txt");
+// The rewrite's two ways: a new file beside the target moved over it in one
+// step, or the target rewritten where it is.
+TEST_F(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
+  const std::string target = Path("msg.txt") + std::string(200, 'n');
   WriteFile(target, "old text");
   char temp[platform::kMaxPath + 64];
-  platform::File f = platform::CreateTempBeside(target.c_str(), temp, sizeof temp, nullptr);
-  ASSERT_NE(f, platform::kNoFile);
-  EXPECT_EQ(std::string(temp).rfind(dir_.path(), 0), 0u) << temp;  // same folder
-  EXPECT_NE(std::string(temp), target);
-  EXPECT_TRUE(platform::WriteAll(f, "new text", 8));
-  EXPECT_TRUE(platform::Flush(f));
+  platform::File f;
+  ASSERT_TRUE(platform::CreateTempBeside(target.c_str(), temp, sizeof temp, &f));
+  EXPECT_EQ(fs::path(temp).parent_path(), fs::path(target).parent_path());
+  EXPECT_LT(std::strlen(temp), dir_.path().size() + 30) << temp;  // not as long as the message's
+  EXPECT_TRUE(platform::WriteAll(f, "new", 3) && platform::Flush(f));
   platform::Close(f);
-  EXPECT_EQ(testing_support::ReadFile(target), "old text");
+  EXPECT_EQ(ReadFile(target), "old text");
   ASSERT_TRUE(platform::ReplaceWith(temp, target.c_str()));
-  EXPECT_EQ(testing_support::ReadFile(target), "new text");
-  EXPECT_FALSE(testing_support::FileExists(temp));
-}
-
-TEST(LocalTimeTest, FieldsAreInRange) {
-  platform::LocalTime t = platform::Now();
-  EXPECT_GE(t.year, 2020);
-  EXPECT_TRUE(t.month >= 1 && t.month <= 12);
-  EXPECT_TRUE(t.day >= 1 && t.day <= 31);
-  EXPECT_TRUE(t.hour >= 0 && t.hour <= 23);
-  EXPECT_TRUE(t.minute >= 0 && t.minute <= 59);
-  EXPECT_TRUE(t.second >= 0 && t.second <= 60);
+  EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_FALSE(fs::exists(temp));
+  ASSERT_TRUE(platform::OpenForRewrite(target.c_str(), &f));
+  EXPECT_TRUE(platform::WriteAll(f, "x", 1) && platform::EndHere(f));
+  platform::Close(f);
+  EXPECT_EQ(ReadFile(target), "x");
 }
 
 }  // namespace

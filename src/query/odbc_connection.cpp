@@ -1,10 +1,19 @@
 #include "odbc_connection.h"
 
 #include <cstdio>
+#include <new>
 
+#include "platform.h"
 #include "run_log.h"
 
 namespace kelvorin {
+
+struct OdbcHandles {
+  SQLHENV environment = SQL_NULL_HENV;
+  SQLHDBC connection = SQL_NULL_HDBC;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+};
+
 namespace {
 
 constexpr unsigned kLoginTimeoutSeconds = 30;
@@ -23,15 +32,6 @@ SQLSMALLINT CredentialLength(const char* text) {
   return text[0] ? SQL_NTS : 0;
 }
 
-SQLHSTMT Fail() {
-  CloseQuery();
-  return SQL_NULL_HSTMT;
-}
-
-}  // namespace
-
-OdbcHandles g_odbc;
-
 void ReportDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
   for (SQLSMALLINT record = 1;; ++record) {
     SQLCHAR state[6] = {};
@@ -43,11 +43,53 @@ void ReportDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return;
     char line[64];
     std::snprintf(line, sizeof line, "ERROR: SQL native error is %ld", static_cast<long>(native));
-    g_run_log.WritePair("ERROR: SQL state -", reinterpret_cast<char*>(state));
-    g_run_log.Write(line);
-    g_run_log.WritePair("ERROR: SQL message -", reinterpret_cast<char*>(message));
+    Log().WritePair("ERROR: SQL state -", reinterpret_cast<char*>(state));
+    Log().Write(line);
+    Log().WritePair("ERROR: SQL message -", reinterpret_cast<char*>(message));
   }
 }
+
+// The environment (ODBC 3) and a connection handle with the login timeout.
+bool AllocateHandles(OdbcHandles& h) {
+  SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h.environment);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_ENV, SQL_NULL_HANDLE)) {
+    h.environment = SQL_NULL_HENV;
+    Log().Write("ERROR: can't initialize SQL");
+    return false;
+  }
+  rc = SQLSetEnvAttr(h.environment, SQL_ATTR_ODBC_VERSION,
+                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), SQL_IS_INTEGER);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_ENV, h.environment)) return false;
+  rc = SQLAllocHandle(SQL_HANDLE_DBC, h.environment, &h.connection);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_ENV, SQL_NULL_HANDLE)) {
+    h.connection = SQL_NULL_HDBC;
+    Log().Write("ERROR: can't allocate SQL handle");
+    return false;
+  }
+  // A server that takes the connection but never answers would hold the
+  // host's queue forever; a refused login is reported like any other.
+  rc = SQLSetConnectAttr(h.connection, SQL_ATTR_LOGIN_TIMEOUT,
+                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)),
+                         0);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection);
+}
+
+bool ConnectAndExecute(OdbcHandles& h, const char* source, const char* username,
+                       const char* password, const char* query) {
+  SQLRETURN rc =
+      SQLConnect(h.connection, Text(source), SQL_NTS, Credential(username),
+                 CredentialLength(username), Credential(password), CredentialLength(password));
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) return false;
+  rc = SQLAllocHandle(SQL_HANDLE_STMT, h.connection, &h.statement);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) {
+    h.statement = SQL_NULL_HSTMT;
+    return false;
+  }
+  rc = SQLExecDirect(h.statement, Text(query), SQL_NTS);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, h.statement);
+}
+
+}  // namespace
 
 bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE handle) {
   bool passed = passes == Passes::kAllButError     ? rc != SQL_ERROR
@@ -57,55 +99,38 @@ bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE h
   return passed;
 }
 
-SQLHSTMT OpenQuery(const char* source, const char* username, const char* password,
-                   const char* query) {
-  OdbcHandles& h = g_odbc;
-  SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h.environment);
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_ENV, SQL_NULL_HANDLE)) {
-    h.environment = SQL_NULL_HENV;
-    g_run_log.Write("ERROR: can't initialize SQL");
-    return Fail();
+bool OpenQuery(const char* source, const char* username, const char* password, const char* query,
+               OdbcHandles** out) {
+  *out = nullptr;
+  void* memory = platform::Allocate(sizeof(OdbcHandles));
+  if (memory == nullptr) {
+    Log().Write("ERROR: out of memory.");
+    return false;
   }
-  SQLSetEnvAttr(h.environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                SQL_IS_INTEGER);
-  rc = SQLAllocHandle(SQL_HANDLE_DBC, h.environment, &h.connection);
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_ENV, SQL_NULL_HANDLE)) {
-    h.connection = SQL_NULL_HDBC;
-    g_run_log.Write("ERROR: can't allocate SQL handle");
-    return Fail();
+  OdbcHandles* h = new (memory) OdbcHandles;
+  if (!AllocateHandles(*h) || !ConnectAndExecute(*h, source, username, password, query)) {
+    CloseQuery(h);
+    return false;
   }
-  // A server that takes the connection but never answers would hold the
-  // host's queue forever; a refused login is reported like any other.
-  SQLSetConnectAttr(h.connection, SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
-  rc = SQLConnect(h.connection, Text(source), SQL_NTS, Credential(username),
-                  CredentialLength(username), Credential(password), CredentialLength(password));
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) return Fail();
-  rc = SQLAllocHandle(SQL_HANDLE_STMT, h.connection, &h.statement);
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection)) {
-    h.statement = SQL_NULL_HSTMT;
-    return Fail();
-  }
-  rc = SQLExecDirect(h.statement, Text(query), SQL_NTS);
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, h.statement)) return Fail();
-  return h.statement;
+  *out = h;
+  return true;
 }
 
-void CloseQuery() {
-  OdbcHandles& h = g_odbc;
-  if (h.statement != SQL_NULL_HSTMT) {
-    SQLFreeHandle(SQL_HANDLE_STMT, h.statement);
-    h.statement = SQL_NULL_HSTMT;
+SQLHSTMT StatementOf(const OdbcHandles* handles) {
+  return handles->statement;
+}
+
+// No return code is looked at: nothing is left that a failure could harm, and
+// the disconnect of a connection that never came up fails by design.
+void CloseQuery(OdbcHandles* h) {
+  if (h == nullptr) return;
+  if (h->statement != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, h->statement);
+  if (h->connection != SQL_NULL_HDBC) {
+    SQLDisconnect(h->connection);
+    SQLFreeHandle(SQL_HANDLE_DBC, h->connection);
   }
-  if (h.connection != SQL_NULL_HDBC) {
-    SQLDisconnect(h.connection);
-    SQLFreeHandle(SQL_HANDLE_DBC, h.connection);
-    h.connection = SQL_NULL_HDBC;
-  }
-  if (h.environment != SQL_NULL_HENV) {
-    SQLFreeHandle(SQL_HANDLE_ENV, h.environment);
-    h.environment = SQL_NULL_HENV;
-  }
+  if (h->environment != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, h->environment);
+  platform::Release(h);
 }
 
 }  // namespace kelvorin

@@ -1,5 +1,5 @@
-// The run's one connection to the database, and the one path by which ODBC
-// diagnostics reach the run log.
+// The run's one connection to the database, and the one check through which
+// every ODBC return code passes and every diagnostic reaches the run log.
 #ifndef KELVORIN_QUERY_ODBC_CONNECTION_H_
 #define KELVORIN_QUERY_ODBC_CONNECTION_H_
 
@@ -7,29 +7,23 @@
 
 namespace kelvorin {
 
-// The handles of the run; each is null while not allocated.
-struct OdbcHandles {
-  SQLHENV environment = SQL_NULL_HENV;
-  SQLHDBC connection = SQL_NULL_HDBC;
-  SQLHSTMT statement = SQL_NULL_HSTMT;
-};
-
-extern OdbcHandles g_odbc;
+// The environment, connection and statement handles of a run; its fields are
+// the connection module's own.
+struct OdbcHandles;
 
 // Connects to the data source and executes query. An empty username or
-// password leaves the data source's own in force. Returns the statement, whose
-// result stays open until CloseQuery; null after logging why, with every
-// handle released.
-SQLHSTMT OpenQuery(const char* source, const char* username, const char* password,
-                   const char* query);
+// password leaves the data source's own in force. True with *out the handles,
+// whose statement's result stays open until CloseQuery; false after logging
+// why, with nothing held.
+[[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
+                             const char* query, OdbcHandles** out);
 
-// Releases the statement, the connection and the environment, each if held.
-// Harmless when nothing is open, and when called twice.
-void CloseQuery();
+// The statement that OpenQuery executed.
+SQLHSTMT StatementOf(const OdbcHandles* handles);
 
-// Logs every diagnostic record of handle: its SQL state, native error and
-// message, three lines per record.
-void ReportDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
+// Releases the statement, the connection and the environment, and the
+// handles themselves. Null is ignored.
+void CloseQuery(OdbcHandles* handles);
 
 // Which return codes of an ODBC call let the run go on.
 enum class Passes {
@@ -38,9 +32,10 @@ enum class Passes {
   kSuccessOnly,    // a warning fails too: it may mean a value was cut
 };
 
-// The one check of every ODBC return code that matters: true when rc passes;
-// otherwise the diagnostics of handle (unless it is null) go to the log.
-bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE handle);
+// True when rc passes; otherwise the diagnostics of handle (unless it is null)
+// go to the log, three lines per record.
+[[nodiscard]] bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type,
+                             SQLHANDLE handle);
 
 }  // namespace kelvorin
 

@@ -59,6 +59,30 @@ SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size) {
 
 namespace {
 
+// One result column: as described by the driver, and where it is bound.
+struct ColumnInfo {
+  SQLCHAR name[129];
+  SQLSMALLINT name_length;
+  SQLSMALLINT sql_type;
+  SQLULEN size;  // as described; after the mapping, the bytes of its data area
+  SQLSMALLINT decimal_digits;
+  SQLSMALLINT nullable;
+  SQLSMALLINT bound_type;  // SQL_C_SBIGINT, SQL_C_DOUBLE or SQL_C_CHAR
+  std::size_t data_offset;
+  std::size_t indicator_offset;
+};
+
+// The working record of one fetch: one row buffer, bound row-wise.
+struct RowBinding {
+  SQLSMALLINT column_count = 0;
+  SQLULEN rows_per_fetch = 1;
+  std::size_t row_size = 0;
+  ColumnInfo* columns = nullptr;        // owned
+  unsigned char* row_buffer = nullptr;  // owned
+  char* long_value = nullptr;           // owned: a value longer than its area
+  ResultTable* table = nullptr;         // filled
+};
+
 // Integers are bound 64 bits wide: SQLite describes its INTEGER, which holds
 // 64 bits, as SQL_INTEGER, and its driver wraps larger values into a 32-bit
 // area without a warning.
@@ -82,7 +106,8 @@ bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c) {
   c.sql_type = static_cast<SQLSMALLINT>(type);
   SQLLEN display = 0;
   if (BoundType(c.sql_type) == SQL_C_CHAR && !IsSizedText(c.sql_type)) {
-    SQLColAttribute(statement, number, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
+    rc = SQLColAttribute(statement, number, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
+    if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
   }
   c.bound_type = BoundType(c.sql_type);
   c.size = DataAreaSize(c.sql_type, c.size, display);
@@ -93,7 +118,7 @@ bool DescribeColumns(SQLHSTMT statement, RowBinding& b) {
   std::size_t bytes = sizeof(ColumnInfo) * static_cast<std::size_t>(b.column_count);
   b.columns = static_cast<ColumnInfo*>(platform::Allocate(bytes));
   if (b.columns == nullptr) {
-    g_run_log.Write(kOutOfMemory);
+    Log().Write(kOutOfMemory);
     return false;
   }
   std::memset(b.columns, 0, bytes);
@@ -189,7 +214,7 @@ const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b) {
   if (b.long_value == nullptr) {
     b.long_value = static_cast<char*>(platform::Allocate(kMaxDataArea));
     if (b.long_value == nullptr) {
-      g_run_log.Write(kOutOfMemory);
+      Log().Write(kOutOfMemory);
       return nullptr;
     }
   }
@@ -204,82 +229,92 @@ const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b) {
 // be read whole. False after logging why.
 bool StoreRow(SQLHSTMT statement, RowBinding& b, bool cut) {
   char scratch[500];
-  BeginRow(b.column_count);
-  bool stored = true;
-  for (SQLSMALLINT i = 0; i < b.column_count && stored; ++i) {
+  b.table->BeginRow(b.column_count);
+  for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
     const ColumnInfo& c = b.columns[i];
     const char* text = cut && IsCut(c, b.row_buffer)
                            ? ReadWhole(statement, static_cast<SQLUSMALLINT>(i + 1), b)
                            : CellText(c, b.row_buffer, scratch, sizeof scratch);
     if (text == nullptr) return false;
-    stored = AddCell(text);
+    if (!b.table->AddCell(text)) {
+      Log().Write(kOutOfMemory);
+      return false;
+    }
   }
-  EndRow();
-  if (!stored) g_run_log.Write(kOutOfMemory);
-  return stored;
+  b.table->EndRow();
+  return true;
 }
 
-void SetRowWiseBinding(SQLHSTMT statement, RowBinding& b, SQLULEN* rows_fetched) {
-  SQLSetStmtAttr(statement, SQL_ATTR_ROW_BIND_TYPE,
-                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(b.row_size)), SQL_IS_UINTEGER);
-  SQLSetStmtAttr(statement, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(b.rows_per_fetch),
-                 SQL_IS_UINTEGER);
-  SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, rows_fetched, 0);
+bool SetAttribute(SQLHSTMT statement, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+  SQLRETURN rc = SQLSetStmtAttr(statement, attribute, value, length);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement);
+}
+
+bool SetRowWiseBinding(SQLHSTMT statement, RowBinding& b, SQLULEN* rows_fetched) {
+  return SetAttribute(statement, SQL_ATTR_ROW_BIND_TYPE,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(b.row_size)),
+                      SQL_IS_UINTEGER) &&
+         SetAttribute(statement, SQL_ATTR_ROW_ARRAY_SIZE,
+                      reinterpret_cast<SQLPOINTER>(b.rows_per_fetch), SQL_IS_UINTEGER) &&
+         SetAttribute(statement, SQL_ATTR_ROWS_FETCHED_PTR, rows_fetched, 0);
 }
 
 // Reads the whole result. A row that comes with a warning (a value cut to its
-// area) or an error fails the fetch: merging the rows before it would send a
-// message with rows silently missing.
-int FetchRows(SQLHSTMT statement, RowBinding& b) {
-  ResetRows();
+// area that cannot be read whole) or an error fails the fetch: merging the
+// rows before it would send a message with rows silently missing.
+bool FetchRows(SQLHSTMT statement, RowBinding& b) {
   for (;;) {
     SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
     bool cut = rc == SQL_SUCCESS_WITH_INFO && OnlyCutText(statement) && AnyCut(b);
-    if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return 0;
-    if (!StoreRow(statement, b, cut)) return 0;
+    if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return false;
+    if (!StoreRow(statement, b, cut)) return false;
   }
-  if (RowCount() == 0) {
-    g_run_log.Write("ERROR: no data was retrived");
-    return 0;
+  if (b.table->RowCount() == 0) {
+    Log().Write("ERROR: no data was retrived");
+    return false;
   }
-  return ColumnCount();
+  return true;
 }
 
-int BindAndFetch(SQLHSTMT statement, RowBinding& b) {
-  if (!DescribeColumns(statement, b)) return 0;
+// The columns stay bound to the row buffer that is about to be freed: unbind
+// them so nothing can write there, and the fetch counter with them.
+bool Unbind(SQLHSTMT statement) {
+  SQLRETURN rc = SQLFreeStmt(statement, SQL_UNBIND);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement) &&
+         SetAttribute(statement, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+}
+
+bool BindAndFetch(SQLHSTMT statement, RowBinding& b) {
+  if (!DescribeColumns(statement, b)) return false;
   LayOutRow(b);
   b.row_buffer = static_cast<unsigned char*>(platform::Allocate(b.row_size * b.rows_per_fetch));
   if (b.row_buffer == nullptr) {
-    g_run_log.Write(kOutOfMemory);
-    return 0;
+    Log().Write(kOutOfMemory);
+    return false;
   }
-  if (!BindColumns(statement, b)) return 0;
   SQLULEN rows_fetched = 0;
-  SetRowWiseBinding(statement, b, &rows_fetched);
-  int result = FetchRows(statement, b);
-  // The columns stay bound to the buffer freed below: unbind them so nothing
-  // can write there, and the fetch counter that is about to go out of scope.
-  SQLFreeStmt(statement, SQL_UNBIND);
-  SQLSetStmtAttr(statement, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-  return result;
+  bool fetched = BindColumns(statement, b) && SetRowWiseBinding(statement, b, &rows_fetched) &&
+                 FetchRows(statement, b);
+  return Unbind(statement) && fetched;
 }
 
 }  // namespace
 
-int FetchResults(SQLHSTMT statement) {
+bool FetchResults(SQLHSTMT statement, ResultTable* table) {
   RowBinding b;
+  b.table = table;
   SQLRETURN rc = SQLNumResultCols(statement, &b.column_count);
-  if (!CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement)) return 0;
+  if (!CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement)) return false;
   if (b.column_count <= 0) {
-    g_run_log.Write("ERROR: SQL statement error, no coluns was retrived.");
-    return 0;
+    Log().Write("ERROR: SQL statement error, no coluns was retrived.");
+    return false;
   }
-  int result = BindAndFetch(statement, b);
+  bool fetched = BindAndFetch(statement, b);
   platform::Release(b.columns);
   platform::Release(b.row_buffer);
   platform::Release(b.long_value);
-  return result;
+  return fetched;
 }
 
 }  // namespace kelvorin

@@ -3,25 +3,20 @@
 #include <cstring>
 
 #include "platform.h"
-#include "settings.h"
 
 namespace kelvorin {
 namespace {
 
-// Fixed storage: 5000 x 64 pointers that never grow or move.
-char* cells[kMaxRows][kMaxColumns];
-int row_count = 0;
-int column_index = 0;
-int result_column_count = 0;
-int rows_used = 0;  // rows that ever held a cell, for ClearResultTable
+// Rows are laid out as needed, doubling: a run of three rows takes three rows
+// of memory, not the 2.5 MB of the largest result.
+constexpr int kFirstRows = 8;
 
 bool IsSpaceOrTab(char c) {
   return c == ' ' || c == '\t';
 }
 
-// A heap copy of text, trimmed at both ends when SkipSpaces is on.
-char* TrimmedCopy(const char* text) {
-  bool trim = g_settings.SkipSpaces != 0;
+// A heap copy of text, trimmed at both ends when trim is set.
+char* Copy(const char* text, bool trim) {
   if (trim) {
     while (IsSpaceOrTab(*text)) ++text;
   }
@@ -38,53 +33,52 @@ char* TrimmedCopy(const char* text) {
 
 }  // namespace
 
-void ResetRows() {
-  row_count = 0;
-}
-
-void BeginRow(int result_columns) {
-  column_index = 0;
-  result_column_count = result_columns;
-}
-
-int AddCell(const char* text) {
-  if (column_index >= kMaxColumns || row_count >= kMaxRows) {
-    column_index = result_column_count;
-    return 1;
+ResultTable::~ResultTable() {
+  for (long i = 0; i < static_cast<long>(row_capacity_) * kMaxColumns; ++i) {
+    platform::Release(cells_[i]);
   }
-  char* copy = TrimmedCopy(text);
-  cells[row_count][column_index] = copy;  // null when no copy could be made
-  if (row_count >= rows_used) rows_used = row_count + 1;
-  ++column_index;
-  return copy != nullptr ? 1 : 0;
+  platform::Release(cells_);
 }
 
-void EndRow() {
-  if (row_count < kMaxRows) ++row_count;
+bool ResultTable::HasRoomForRow() {
+  if (row_count_ < row_capacity_) return true;
+  int rows = row_capacity_ ? row_capacity_ * 2 : kFirstRows;
+  if (rows > kMaxRows) rows = kMaxRows;
+  std::size_t bytes = sizeof(char*) * kMaxColumns * static_cast<std::size_t>(rows);
+  char** grown = static_cast<char**>(platform::Reallocate(cells_, bytes));
+  if (grown == nullptr) return false;
+  std::size_t old = sizeof(char*) * kMaxColumns * static_cast<std::size_t>(row_capacity_);
+  std::memset(reinterpret_cast<char*>(grown) + old, 0, bytes - old);
+  cells_ = grown;
+  row_capacity_ = rows;
+  return true;
 }
 
-int ColumnCount() {
-  return column_index;
+void ResultTable::BeginRow(int result_columns) {
+  column_index_ = 0;
+  result_columns_ = result_columns;
 }
 
-int RowCount() {
-  return row_count;
-}
-
-const char* GetCell(int column, int row) {
-  if (column < 0 || column >= column_index || column >= kMaxColumns) return nullptr;
-  if (row < 0 || row >= row_count) return nullptr;
-  return cells[row][column];
-}
-
-void ClearResultTable() {
-  for (int row = 0; row < rows_used; ++row) {
-    for (char*& cell : cells[row]) {
-      platform::Release(cell);
-      cell = nullptr;
-    }
+bool ResultTable::AddCell(const char* text) {
+  if (column_index_ >= kMaxColumns || row_count_ >= kMaxRows) {
+    column_index_ = result_columns_;
+    return true;
   }
-  rows_used = row_count = column_index = result_column_count = 0;
+  if (!HasRoomForRow()) return false;
+  char* copy = Copy(text, skip_spaces_);
+  if (copy == nullptr) return false;
+  cells_[row_count_ * kMaxColumns + column_index_++] = copy;
+  return true;
+}
+
+void ResultTable::EndRow() {
+  if (row_count_ < kMaxRows) ++row_count_;
+}
+
+const char* ResultTable::GetCell(int column, int row) const {
+  if (column < 0 || column >= column_index_ || column >= kMaxColumns) return nullptr;
+  if (row < 0 || row >= row_count_) return nullptr;
+  return cells_[row * kMaxColumns + column];
 }
 
 }  // namespace kelvorin

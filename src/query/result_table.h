@@ -3,41 +3,54 @@
 #ifndef KELVORIN_QUERY_RESULT_TABLE_H_
 #define KELVORIN_QUERY_RESULT_TABLE_H_
 
+#include <cstddef>
+
 namespace kelvorin {
 
 constexpr int kMaxRows = 5000;
 constexpr int kMaxColumns = 64;
 
-// Starts a new result: the row count becomes 0.
-void ResetRows();
+class ResultTable {
+ public:
+  // With skip_spaces every cell is stored trimmed of spaces and tabs at both
+  // ends (the SkipSpaces setting).
+  explicit ResultTable(bool skip_spaces) : skip_spaces_(skip_spaces) {}
+  ~ResultTable();
+  ResultTable(const ResultTable&) = delete;
+  ResultTable& operator=(const ResultTable&) = delete;
 
-// Starts the next row of a result with result_columns columns.
-void BeginRow(int result_columns);
+  // Starts the next row of a result with result_columns columns.
+  void BeginRow(int result_columns);
 
-// Stores a copy of text as the next cell of the row, trimmed of spaces and
-// tabs at both ends when SkipSpaces is on. Cells past kMaxColumns, and every
-// cell once kMaxRows rows are stored, are refused silently. Returns 0 only
-// when memory for the copy runs out: nothing is stored then, and the row's
-// later cells still land in their own columns.
-int AddCell(const char* text);
+  // Stores a copy of text as the next cell of the row. Cells past kMaxColumns,
+  // and every cell once kMaxRows rows are stored, are refused silently. False
+  // only when memory runs out: nothing is stored then.
+  [[nodiscard]] bool AddCell(const char* text);
 
-// Completes the row; at kMaxRows stored rows it is dropped.
-void EndRow();
+  // Completes the row; at kMaxRows stored rows it is dropped.
+  void EndRow();
 
-// The number of cells added to the current row: after a fetch, the number of
-// result columns (also above kMaxColumns).
-int ColumnCount();
+  // The number of cells added to the current row: after a fetch, the number
+  // of result columns (also above kMaxColumns).
+  int ColumnCount() const { return column_index_; }
 
-// The number of completed rows, 0 to kMaxRows.
-int RowCount();
+  // The number of completed rows, 0 to kMaxRows.
+  int RowCount() const { return row_count_; }
 
-// The text of a stored cell (owned by the table), or null for a column or row
-// outside what is stored.
-const char* GetCell(int column, int row);
+  // The text of a stored cell (owned by the table), or null for a column or
+  // row outside what is stored.
+  const char* GetCell(int column, int row) const;
 
-// Frees every cell and empties the table, for a process that fills it more
-// than once (tests); a run fills it once and leaves it to the process's end.
-void ClearResultTable();
+ private:
+  bool HasRoomForRow();
+
+  bool skip_spaces_;
+  char** cells_ = nullptr;  // rows of kMaxColumns pointers, row-major
+  int row_capacity_ = 0;
+  int row_count_ = 0;
+  int column_index_ = 0;
+  int result_columns_ = 0;
+};
 
 }  // namespace kelvorin
 

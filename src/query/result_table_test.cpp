@@ -3,95 +3,63 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "fault.h"
-#include "result_rows.h"
-#include "settings.h"
 
 namespace {
 
-using kelvorin::ColumnCount;
-using kelvorin::GetCell;
-using kelvorin::RowCount;
-using testing_support::FillTable;
+using kelvorin::ResultTable;
 
-class ResultTableTest : public ::testing::Test {
- protected:
-  ResultTableTest() { kelvorin::g_settings = kelvorin::Settings(); }
-  ~ResultTableTest() override {
-    kelvorin::ClearResultTable();
-    platform::fault::Reset();
-  }
-};
-
-TEST_F(ResultTableTest, EmptyTableHasNoCells) {
-  kelvorin::ClearResultTable();
-  EXPECT_EQ(RowCount(), 0);
-  EXPECT_EQ(ColumnCount(), 0);
-  EXPECT_EQ(GetCell(0, 0), nullptr);
-}
-
-TEST_F(ResultTableTest, TrimsSpacesAndTabsOnlyWhenSkipSpacesIsOn) {
-  struct Case {
-    int skip;
-    const char* text;
-    const char* stored;
-  };
-  const Case cases[] = {
-      {1, " \tab c\t  ", "ab c"}, {0, " \tab c\t  ", " \tab c\t  "},
-      {1, " \t \t", ""},          {1, "x\r\n", "x\r\n"},  // line breaks stay
-      {0, "x\r\n", "x\r\n"},      {1, "", ""},
-  };
-  for (const Case& c : cases) {
-    kelvorin::g_settings.SkipSpaces = c.skip;
-    FillTable({{c.text}});
-    ASSERT_NE(GetCell(0, 0), nullptr) << c.text;  // an empty text is still a cell
-    EXPECT_STREQ(GetCell(0, 0), c.stored);
+void Fill(ResultTable& table, const std::vector<std::vector<std::string>>& rows) {
+  for (const auto& row : rows) {
+    table.BeginRow(static_cast<int>(row.size()));
+    for (const std::string& cell : row) EXPECT_TRUE(table.AddCell(cell.c_str()));
+    table.EndRow();
   }
 }
 
-TEST_F(ResultTableTest, GetCellStaysInsideTheStoredRange) {
-  FillTable({{"a", "b"}, {"c", "d"}});
-  EXPECT_STREQ(GetCell(1, 1), "d");
-  for (auto [column, row] : {std::pair{-1, 0}, {0, -1}, {2, 0}, {0, 2}, {64, 0}}) {
-    EXPECT_EQ(GetCell(column, row), nullptr) << column << "," << row;
+TEST(ResultTableTest, TrimsSpacesAndTabsOnlyWhenSkipSpacesIsOn) {
+  const std::vector<std::string> texts = {" \tab c\t  ", " \t \t", "x\r\n", ""};
+  const std::vector<std::string> trimmed = {"ab c", "", "x\r\n", ""};
+  for (bool skip : {true, false}) {
+    ResultTable table(skip);
+    Fill(table, {texts});
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_NE(table.GetCell(i, 0), nullptr);  // an empty text is still a cell
+      EXPECT_EQ(table.GetCell(i, 0), skip ? trimmed[i] : texts[i]);
+    }
   }
 }
 
-TEST_F(ResultTableTest, SeventyColumnsStoreSixtyFourAndReportSeventy) {
-  std::vector<std::string> row;
-  for (int i = 0; i < 70; ++i) row.push_back("c" + std::to_string(i));
-  FillTable({row, row});
-  EXPECT_EQ(ColumnCount(), 70);
-  EXPECT_EQ(RowCount(), 2);
-  EXPECT_STREQ(GetCell(63, 1), "c63");
-  for (int column = 64; column < 70; ++column) EXPECT_EQ(GetCell(column, 0), nullptr);
-}
-
-TEST_F(ResultTableTest, RowsPastFiveThousandAreDroppedAndTheColumnCountHolds) {
-  testing_support::Rows rows(5001, {"x", "y", "z"});
+// 5001 rows of 70 columns: the first 5000 rows and 64 columns are kept, and
+// the column count stays that of the result.
+TEST(ResultTableTest, KeepsFiveThousandRowsOfSixtyFourColumns) {
+  std::vector<std::string> row(70);
+  for (int i = 0; i < 70; ++i) row[i] = "c" + std::to_string(i);
+  std::vector<std::vector<std::string>> rows(5001, row);
   rows[4999][0] = "last kept";
-  rows[5000][0] = "dropped";
-  FillTable(rows);
-  EXPECT_EQ(RowCount(), 5000);
-  EXPECT_EQ(ColumnCount(), 3);
-  EXPECT_STREQ(GetCell(0, 4999), "last kept");
-  EXPECT_EQ(GetCell(0, 5000), nullptr);
+  ResultTable table(true);
+  Fill(table, rows);
+  EXPECT_EQ(table.RowCount(), 5000);
+  EXPECT_EQ(table.ColumnCount(), 70);
+  EXPECT_STREQ(table.GetCell(0, 4999), "last kept");
+  EXPECT_STREQ(table.GetCell(63, 1), "c63");
+  for (auto [column, row] : {std::pair{64, 0}, {69, 0}, {-1, 0}, {0, -1}, {0, 5000}}) {
+    EXPECT_EQ(table.GetCell(column, row), nullptr) << column << "," << row;
+  }
 }
 
-TEST_F(ResultTableTest, ACellWithoutMemoryIsReportedAndLaterCellsKeepTheirColumns) {
-  kelvorin::ClearResultTable();
-  kelvorin::ResetRows();
-  kelvorin::BeginRow(3);
-  EXPECT_EQ(kelvorin::AddCell("a"), 1);
+TEST(ResultTableTest, ACellWithoutMemoryIsReportedAndNothingIsStored) {
+  ResultTable table(true);
+  table.BeginRow(2);
+  EXPECT_TRUE(table.AddCell("a"));
   platform::fault::FailNth(platform::fault::Op::kAlloc, 1);
-  EXPECT_EQ(kelvorin::AddCell("b"), 0);
-  EXPECT_EQ(kelvorin::AddCell("c"), 1);
-  kelvorin::EndRow();
-  EXPECT_EQ(ColumnCount(), 3);
-  EXPECT_STREQ(GetCell(0, 0), "a");
-  EXPECT_EQ(GetCell(1, 0), nullptr);
-  EXPECT_STREQ(GetCell(2, 0), "c");
+  EXPECT_FALSE(table.AddCell("b"));
+  platform::fault::Reset();
+  table.EndRow();
+  EXPECT_STREQ(table.GetCell(0, 0), "a");
+  EXPECT_EQ(table.GetCell(1, 0), nullptr);
 }
 
 }  // namespace

@@ -15,22 +15,6 @@ constexpr char kOptions[] = "Options";
 constexpr char kSourceError[] = "ERROR: configuration file reading error [Database -> Source]";
 constexpr char kRequestError[] = "ERROR: configuration file reading error [Database -> Request]";
 
-// Paths worked out from the module path for one ReadSettings call.
-struct Places {
-  char ini[platform::kMaxPath + 8];
-  char directory[platform::kMaxPath + 1];
-};
-
-std::size_t Read(const char* section, const char* key, const char* fallback, char* out,
-                 std::size_t cap, const Places& places) {
-  if (places.ini[0] == '\0') {  // no INI path: as if the file were missing
-    std::size_t n = std::strlen(fallback);
-    std::memcpy(out, fallback, n + 1);
-    return n;
-  }
-  return platform::ReadProfileString(section, key, fallback, out, cap, places.ini);
-}
-
 void BuildMarker(const char* rowname, char* marker) {
   std::size_t n = std::strlen(rowname);
   marker[0] = '%';
@@ -41,51 +25,17 @@ void BuildMarker(const char* rowname, char* marker) {
 
 // Joins a bare file name to the program directory. Returns false when the
 // joined path does not fit: a cut path could name some other file.
-bool ResolveRequest(const Places& places, char* request) {
+bool ResolveRequest(const char* directory, char* request) {
   if (platform::HasSeparator(request)) return true;
-  std::size_t dir_len = std::strlen(places.directory);
+  std::size_t dir_len = std::strlen(directory);
   std::size_t name_len = std::strlen(request);
   if (dir_len == 0 || dir_len + name_len + 1 > kRequestCapacity) return false;
   std::memmove(request + dir_len, request, name_len + 1);
-  std::memcpy(request, places.directory, dir_len);
+  std::memcpy(request, directory, dir_len);
   return true;
 }
 
-int ReadFlag(const char* key, const Places& places) {
-  char value[kOptionCapacity];
-  Read(kOptions, key, "Yes", value, sizeof value, places);
-  return IsYes(value) ? 1 : 0;
-}
-
-int ReadNumber(const char* key, const Places& places) {
-  char value[kOptionCapacity];
-  Read(kOptions, key, "", value, sizeof value, places);
-  return DecimalValue(value);
-}
-
-int ReadDatabase(Settings& s, const Places& places) {
-  if (Read(kDatabase, "Source", "", s.Source, sizeof s.Source, places) == 0) {
-    g_run_log.WritePair(kSourceError, places.ini);
-    return 0;
-  }
-  Read(kDatabase, "Username", "", s.Username, sizeof s.Username, places);
-  Read(kDatabase, "Password", "", s.Password, sizeof s.Password, places);
-  char rowname[kOptionCapacity];
-  Read(kDatabase, "Rowname", "kelvorin", rowname, sizeof rowname, places);
-  BuildMarker(rowname, s.BlockMarker);
-  if (Read(kDatabase, "Request", "", s.Request, sizeof s.Request, places) == 0 ||
-      !ResolveRequest(places, s.Request)) {
-    s.Request[0] = '\0';
-    g_run_log.WritePair(kRequestError, places.ini);
-    return 0;
-  }
-  return 1;
-}
-
-}  // namespace
-
-Settings g_settings;
-
+// A flag is on when its value is "Yes", ASCII case ignored.
 bool IsYes(const char* value) {
   const char* yes = "yes";
   for (int i = 0; i < 4; ++i) {
@@ -96,6 +46,9 @@ bool IsYes(const char* value) {
   return true;
 }
 
+// A number as atoi reads it: leading white space, an optional sign, the digits
+// up to the first other character; no digits give 0. Values beyond the
+// 32-bit range saturate instead of overflowing.
 int DecimalValue(const char* text) {
   while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
   bool negative = *text == '-';
@@ -110,28 +63,49 @@ int DecimalValue(const char* text) {
   return static_cast<int>(value);
 }
 
-int ReadSettingsFor(const char* module_path) {
-  Places places;
-  if (!platform::SiblingPath(module_path, "INI", places.ini, sizeof places.ini)) {
-    places.ini[0] = '\0';
-  }
-  if (module_path == nullptr ||
-      !platform::DirectoryOf(module_path, places.directory, sizeof places.directory)) {
-    places.directory[0] = '\0';
-  }
-  Settings& s = g_settings;
-  if (!ReadDatabase(s, places)) return 0;
-  s.DeleteOnErrors = ReadFlag("DeleteOnErrors", places);
-  s.SkipSpaces = ReadFlag("SkipSpaces", places);
-  s.FormatLeft = ReadNumber("FormatLeft", places);
-  s.FormatRight = ReadNumber("FormatRight", places);
-  return 1;
+bool ReadFlag(const platform::Profile& ini, const char* key) {
+  char value[kOptionCapacity];
+  ini.Read(kOptions, key, "Yes", value, sizeof value);
+  return IsYes(value);
 }
 
-int ReadSettings() {
-  char module[platform::kMaxPath + 1];
-  if (platform::ModulePath(module, sizeof module) == 0) return ReadSettingsFor(nullptr);
-  return ReadSettingsFor(module);
+int ReadNumber(const platform::Profile& ini, const char* key) {
+  char value[kOptionCapacity];
+  ini.Read(kOptions, key, "", value, sizeof value);
+  return DecimalValue(value);
+}
+
+bool ReadDatabase(const platform::Profile& ini, const char* ini_path, const char* directory,
+                  Settings& s) {
+  if (ini.Read(kDatabase, "Source", "", s.Source, sizeof s.Source) == 0) {
+    Log().WritePair(kSourceError, ini_path);
+    return false;
+  }
+  ini.Read(kDatabase, "Username", "", s.Username, sizeof s.Username);
+  ini.Read(kDatabase, "Password", "", s.Password, sizeof s.Password);
+  char rowname[kOptionCapacity];
+  ini.Read(kDatabase, "Rowname", "kelvorin", rowname, sizeof rowname);
+  BuildMarker(rowname, s.BlockMarker);
+  if (ini.Read(kDatabase, "Request", "", s.Request, sizeof s.Request) == 0 ||
+      !ResolveRequest(directory, s.Request)) {
+    s.Request[0] = '\0';
+    Log().WritePair(kRequestError, ini_path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadSettings(const char* ini_path, const char* directory, Settings* out) {
+  platform::Profile ini(ini_path);
+  Settings& s = *out;
+  if (!ReadDatabase(ini, ini_path, directory, s)) return false;
+  s.DeleteOnErrors = ReadFlag(ini, "DeleteOnErrors");
+  s.SkipSpaces = ReadFlag(ini, "SkipSpaces");
+  s.FormatLeft = ReadNumber(ini, "FormatLeft");
+  s.FormatRight = ReadNumber(ini, "FormatRight");
+  return true;
 }
 
 }  // namespace kelvorin

@@ -18,30 +18,17 @@ struct Settings {
   char Password[kTextValueCapacity] = {};
   char BlockMarker[kTextValueCapacity] = {};  // "%" + Rowname + "%"
   char Request[kRequestCapacity] = {};        // resolved query file path
-  int DeleteOnErrors = 1;
-  int SkipSpaces = 1;
+  bool DeleteOnErrors = true;
+  bool SkipSpaces = true;
   int FormatLeft = 0;
   int FormatRight = 0;
 };
 
-// The process's settings; holds the initial values above until ReadSettings.
-extern Settings g_settings;
-
-// Fills g_settings from the INI file beside the executable. Returns 1 when
-// every required key was read, 0 after logging the configuration error.
-int ReadSettings();
-
-// ReadSettings for a given executable path (null when it cannot be had), so
-// tests can place the INI file where they like.
-int ReadSettingsFor(const char* module_path);
-
-// True when value equals "Yes", ASCII case ignored.
-bool IsYes(const char* value);
-
-// Decimal value as atoi reads it: leading white space, an optional sign, the
-// digits up to the first other character; no digits give 0. Values beyond the
-// 32-bit range saturate instead of overflowing.
-int DecimalValue(const char* text);
+// Fills *out from the INI file at ini_path; a bare Request name is taken from
+// directory (the program's folder, with its trailing separator). Either may
+// be empty when it cannot be had. True when every required key was read;
+// false after logging the configuration error, *out filled up to that key.
+[[nodiscard]] bool ReadSettings(const char* ini_path, const char* directory, Settings* out);
 
 }  // namespace kelvorin
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 
 #include "platform_config.h"
@@ -11,146 +10,73 @@
 
 namespace {
 
-using kelvorin::g_settings;
-using testing_support::ReadFile;
-using testing_support::TempDir;
-using testing_support::WriteFile;
-
 const std::string kSep(1, platform::kPathSeparator);
-const char kOtherSep = platform::kPathSeparator == '/' ? '\\' : '/';
+const std::string kOtherSep(1, platform::kPathSeparator == '/' ? '\\' : '/');
+const std::string kSourceError = "ERROR: configuration file reading error [Database -> Source] ";
+const std::string kRequestError = "ERROR: configuration file reading error [Database -> Request] ";
 
-// Runs ReadSettings for a program "kelvorin.exe" in a fresh folder, with the
-// run log beside it, so each case starts from the process's initial settings.
-class SettingsTest : public ::testing::Test {
- protected:
-  SettingsTest()
-      : module_(dir_.File("kelvorin.exe")),
-        ini_(dir_.File("kelvorin.INI")),
-        log_(dir_.File("kelvorin.LOG")) {
-    g_settings = kelvorin::Settings();
-    kelvorin::g_run_log.SetPath(log_.c_str());
-  }
-  ~SettingsTest() override { kelvorin::g_run_log.SetPath(nullptr); }
+// What a run takes from its settings, in one line: Source, Username,
+// Password, block marker, Request, DeleteOnErrors, SkipSpaces, margins.
+std::string Summary(const kelvorin::Settings& s) {
+  return std::string(s.Source) + "|" + s.Username + "|" + s.Password + "|" + s.BlockMarker + "|" +
+         s.Request + "|" + (s.DeleteOnErrors ? "del" : "keep") + "|" +
+         (s.SkipSpaces ? "skip" : "noskip") + "|" + std::to_string(s.FormatLeft) + "|" +
+         std::to_string(s.FormatRight);
+}
 
-  int Read(const std::string& ini) {
-    WriteFile(ini_, ini);
-    return kelvorin::ReadSettingsFor(module_.c_str());
-  }
-  // The log's text after the time stamp, line ends dropped.
-  std::string Logged() {
-    std::string log = ReadFile(log_);
-    return log == "<missing>" ? "" : log.substr(20, log.size() - 22);
-  }
-
-  TempDir dir_;
-  std::string module_, ini_, log_;
+struct SettingsCase {
+  std::string ini;      // "-": no file
+  std::string summary;  // <dir> stands for the program's folder
+  std::string log;      // <ini> stands for the INI path
 };
 
-TEST_F(SettingsTest, MissingFileIsASourceErrorAndKeepsDeleteOnErrors) {
-  EXPECT_EQ(kelvorin::ReadSettingsFor(module_.c_str()), 0);
-  EXPECT_EQ(Logged(), "ERROR: configuration file reading error [Database -> Source] " + ini_);
-  EXPECT_EQ(g_settings.DeleteOnErrors, 1);
-}
-
-TEST_F(SettingsTest, NoModulePathNamesAnEmptyIniPath) {
-  EXPECT_EQ(kelvorin::ReadSettingsFor(nullptr), 0);
-  EXPECT_EQ(Logged(), "ERROR: configuration file reading error [Database -> Source]");
-}
-
-TEST_F(SettingsTest, MissingRequestIsARequestErrorAfterTheDatabaseValues) {
-  EXPECT_EQ(Read("[Database]\r\nSource=shop\r\n[Options]\r\nDeleteOnErrors=no\r\n"), 0);
-  EXPECT_EQ(Logged(), "ERROR: configuration file reading error [Database -> Request] " + ini_);
-  EXPECT_STREQ(g_settings.Source, "shop");
-  EXPECT_STREQ(g_settings.BlockMarker, "%kelvorin%");
-  EXPECT_EQ(g_settings.DeleteOnErrors, 1);  // Options are read only after Request
-}
-
-TEST_F(SettingsTest, ReadsEveryValue) {
-  ASSERT_EQ(Read("[Database]\r\nSource=shop\r\nUsername=ann\r\nPassword=p w\r\n"
-                 "Rowname=order\r\nRequest=orders.sql\r\n"
-                 "[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
-                 "FormatLeft=12abc\r\nFormatRight=-5\r\n"),
-            1);
-  EXPECT_EQ(Logged(), "");
-  EXPECT_STREQ(g_settings.Source, "shop");
-  EXPECT_STREQ(g_settings.Username, "ann");
-  EXPECT_STREQ(g_settings.Password, "p w");
-  EXPECT_STREQ(g_settings.BlockMarker, "%order%");
-  EXPECT_EQ(g_settings.Request, dir_.File("orders.sql"));
-  EXPECT_EQ(g_settings.DeleteOnErrors, 0);
-  EXPECT_EQ(g_settings.SkipSpaces, 1);
-  EXPECT_EQ(g_settings.FormatLeft, 12);
-  EXPECT_EQ(g_settings.FormatRight, -5);
-}
-
-TEST_F(SettingsTest, DefaultsAndEmptyValues) {
-  ASSERT_EQ(Read("[Database]\r\nSource=s\r\nRowname=\r\nRequest=q\r\n"
-                 "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n"),
-            1);
-  EXPECT_STREQ(g_settings.Username, "");
-  EXPECT_STREQ(g_settings.BlockMarker, "%%");
-  EXPECT_EQ(g_settings.DeleteOnErrors, 1);  // missing key: its default "Yes"
-  EXPECT_EQ(g_settings.SkipSpaces, 0);      // present but empty: off
-  EXPECT_EQ(g_settings.FormatLeft, 0);
-  EXPECT_EQ(g_settings.FormatRight, 0);
-}
-
-TEST_F(SettingsTest, RequestResolution) {
-  struct Case {
-    std::string request;
-    std::string expected;  // empty: refused with the Request error
+TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
+  const std::string db = "[Database]\r\nSource=s\r\n", q = "Request=q\r\n";
+  const std::string long_bare(340, 'n'), long_path = kSep + std::string(400, 'p');
+  const SettingsCase cases[] = {
+      {"-", "|||||del|skip|0|0", kSourceError + "<ini>"},
+      {"[Database]\r\nSource=\r\nRequest=q\r\n", "|||||del|skip|0|0", kSourceError + "<ini>"},
+      {db + "[Options]\r\nDeleteOnErrors=no\r\n", "s|||%kelvorin%||del|skip|0|0",
+       kRequestError + "<ini>"},  // the options come after Request
+      {"[Database]\r\nSource=shop\r\nUsername=ann\r\nPassword=p w\r\nRowname=order\r\n"
+       "Request=orders.sql\r\n[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
+       "FormatLeft=12abc\r\nFormatRight=-5\r\n",
+       "shop|ann|p w|%order%|<dir>orders.sql|keep|skip|12|-5", ""},
+      {db + "Rowname=\r\n" + q + "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n" +
+           "FormatRight=99999999999\r\n",
+       "s|||%%|<dir>q|del|noskip|0|2147483647", ""},
+      {db + "Request=sub" + kSep + "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\n",
+       "s|||%kelvorin%|sub" + kSep + "q|del|skip|-3|0", ""},
+      {db + "Request=sub" + kOtherSep + "q\r\n",
+       "s|||%kelvorin%|<dir>sub" + kOtherSep + "q|del|skip|0|0", ""},
+      {db + "Request=" + long_path + "\r\n",
+       "s|||%kelvorin%|" + long_path.substr(0, 359) + "|del|skip|0|0",
+       ""},  // cut to its capacity, then kept
+      {db + "Request=" + long_bare + "\r\n", "s|||%kelvorin%||del|skip|0|0",
+       kRequestError + "<ini>"},  // joined it would not fit: never cut into another name
+      {"[Database]\r\nSource=" + std::string(1500, 's') + "\r\nRowname=" + std::string(600, 'r') +
+           "\r\n" + q,
+       std::string(999, 's') + "|||%" + std::string(529, 'r') + "%|<dir>q|del|skip|0|0", ""},
   };
-  const std::string long_name(340, 'n');
-  const Case cases[] = {
-      {"q.sql", dir_.File("q.sql")},
-      {"sub" + kSep + "q.sql", "sub" + kSep + "q.sql"},  // a path of its own, kept
-      {std::string("sub") + kOtherSep + "q.sql",
-       dir_.File(std::string("sub") + kOtherSep + "q.sql")},
-      {kSep + std::string(400, 'p'), kSep + std::string(358, 'p')},  // cut to 359 and kept
-      {long_name, ""},  // joined, it would not fit: never cut into another name
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.request);
-    g_settings = kelvorin::Settings();
-    int ok = Read("[Database]\r\nSource=s\r\nRequest=" + c.request + "\r\n");
-    EXPECT_EQ(ok, c.expected.empty() ? 0 : 1);
-    EXPECT_EQ(g_settings.Request, c.expected);
+  for (const SettingsCase& c : cases) {
+    SCOPED_TRACE(c.ini.substr(0, 60));
+    testing_support::TempDir dir;
+    const std::string ini = dir.File("kelvorin.INI"), log = dir.File("kelvorin.LOG");
+    if (c.ini != "-") testing_support::WriteFile(ini, c.ini);
+    kelvorin::Log().SetPath(log.c_str());
+    kelvorin::Settings settings;
+    bool ok = kelvorin::ReadSettings(ini.c_str(), dir.path().c_str(), &settings);
+    kelvorin::Log().SetPath(nullptr);
+    EXPECT_EQ(ok, c.log.empty());
+    std::string summary = c.summary, expected_log = c.log;
+    for (auto* text : {&summary, &expected_log}) {
+      for (auto [mark, value] : {std::pair{"<dir>", dir.path()}, {"<ini>", ini}}) {
+        if (auto at = text->find(mark); at != std::string::npos) text->replace(at, 5, value);
+      }
+    }
+    EXPECT_EQ(Summary(settings), summary);
+    EXPECT_EQ(testing_support::LogTexts(log), expected_log);
   }
-}
-
-TEST_F(SettingsTest, LongValuesAreCutToTheirCapacity) {
-  ASSERT_EQ(Read("[Database]\r\nSource=" + std::string(1500, 's') +
-                 "\r\nRowname=" + std::string(600, 'r') + "\r\nRequest=q\r\n"),
-            1);
-  EXPECT_EQ(std::string(g_settings.Source), std::string(999, 's'));
-  EXPECT_EQ(std::string(g_settings.BlockMarker), "%" + std::string(529, 'r') + "%");
-}
-
-TEST(IsYesTest, OnlyYesInAnyCase) {
-  for (const char* on : {"Yes", "yes", "YES", "yEs"}) EXPECT_TRUE(kelvorin::IsYes(on)) << on;
-  for (const char* off : {"", "Y", "Ye", "Yess", "no", "1", "true", " Yes"}) {
-    EXPECT_FALSE(kelvorin::IsYes(off)) << off;
-  }
-}
-
-TEST(DecimalValueTest, ReadsLikeAtoiAndSaturates) {
-  struct Case {
-    const char* text;
-    int value;
-  };
-  const Case cases[] = {{"12abc", 12},
-                        {"  -7", -7},
-                        {"+3", 3},
-                        {"\t 5", 5},
-                        {"abc", 0},
-                        {"", 0},
-                        {"-", 0},
-                        {"007", 7},
-                        {"2147483647", INT_MAX},
-                        {"99999999999", INT_MAX},
-                        {"-2147483648", INT_MIN},
-                        {"-99999999999", INT_MIN}};
-  for (const Case& c : cases) EXPECT_EQ(kelvorin::DecimalValue(c.text), c.value) << c.text;
 }
 
 }  // namespace

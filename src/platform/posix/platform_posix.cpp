@@ -35,35 +35,42 @@ Status FromErrno(int error) {
     case EPERM:
     case EROFS:
       return Status::kDenied;
-    case ENOSPC:
-    case EDQUOT:
-      return Status::kNoSpace;
     default:
       return Status::kFailed;
   }
 }
 
-File Failed(Status* status) {
-  if (status) *status = FromErrno(errno);
-  return kNoFile;
+// Stores the reason of the failed call in *why. Always false.
+bool Failed(Status* why) {
+  if (why) *why = FromErrno(errno);
+  return false;
+}
+
+bool Opened(int fd, File* out) {
+  *out = fd;
+  return true;
+}
+
+// Takes the flock that stands for the share mode; closes fd when it cannot.
+bool TakeLock(int fd, int lock, const char* unlink_path, Status* why) {
+  if (::flock(fd, lock | LOCK_NB) == 0) return true;
+  int error = errno;
+  ::close(fd);
+  if (unlink_path) ::unlink(unlink_path);
+  errno = error;
+  return Failed(why);
 }
 
 // Opens path with flags and takes the flock that stands for the share mode.
-File OpenLocked(const char* path, int flags, int lock, Status* status) {
+bool OpenLocked(const char* path, int flags, int lock, File* out, Status* why) {
+  *out = kNoFile;
   if (path == nullptr || path[0] == '\0') {
     errno = ENOENT;
-    return Failed(status);
+    return Failed(why);
   }
   int fd = ::open(path, flags | O_CLOEXEC, 0666);
-  if (fd < 0) return Failed(status);
-  if (::flock(fd, lock | LOCK_NB) != 0) {
-    int error = errno;
-    ::close(fd);
-    errno = error;
-    return Failed(status);
-  }
-  if (status) *status = Status::kOk;
-  return fd;
+  if (fd < 0) return Failed(why);
+  return TakeLock(fd, lock, nullptr, why) && Opened(fd, out);
 }
 
 // The folder part of path ("." for a bare name) into out.
@@ -123,23 +130,27 @@ static_assert(sizeof(pthread_mutex_t) <= kLockStorageSize, "lock storage too sma
 
 }  // namespace
 
-std::size_t ModulePath(char* out, std::size_t cap) {
-  if (cap == 0) return 0;
+bool ModulePath(char* out, std::size_t cap) {
+  if (cap == 0) return false;
   ssize_t n = ::readlink("/proc/self/exe", out, cap - 1);
   if (n <= 0 || static_cast<std::size_t>(n) >= cap - 1) {
     out[0] = '\0';
-    return 0;
+    return false;
   }
   out[n] = '\0';
-  return static_cast<std::size_t>(n);
+  return true;
 }
 
-File OpenForRead(const char* path, Status* status) {
-  return OpenLocked(path, O_RDONLY, LOCK_SH, status);
+bool OpenForRead(const char* path, File* out, Status* why) {
+  return OpenLocked(path, O_RDONLY, LOCK_SH, out, why);
 }
 
-File OpenForAppend(const char* path, Status* status) {
-  return OpenLocked(path, O_WRONLY | O_CREAT | O_APPEND, LOCK_EX, status);
+bool OpenForAppend(const char* path, File* out, Status* why) {
+  return OpenLocked(path, O_WRONLY | O_CREAT | O_APPEND, LOCK_EX, out, why);
+}
+
+bool OpenForRewrite(const char* path, File* out, Status* why) {
+  return OpenLocked(path, O_WRONLY, LOCK_EX, out, why);
 }
 
 bool FileSize(File file, std::uint64_t* size) {
@@ -149,17 +160,17 @@ bool FileSize(File file, std::uint64_t* size) {
   return true;
 }
 
-long long Read(File file, void* buffer, std::size_t n) {
+bool Read(File file, void* buffer, std::size_t n, std::size_t* got) {
   char* at = static_cast<char*>(buffer);
-  std::size_t done = 0;
-  while (done < n) {
-    ssize_t got = ::read(static_cast<int>(file), at + done, n - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
+  *got = 0;
+  while (*got < n) {
+    ssize_t part = ::read(static_cast<int>(file), at + *got, n - *got);
+    if (part < 0 && errno == EINTR) continue;
+    if (part < 0) return false;
+    if (part == 0) break;
+    *got += static_cast<std::size_t>(part);
   }
-  return static_cast<long long>(done);
+  return true;
 }
 
 bool WriteAll(File file, const void* data, std::size_t n) {
@@ -182,19 +193,20 @@ void Close(File file) {
   if (file != kNoFile) ::close(static_cast<int>(file));
 }
 
-bool RemoveFile(const char* path, Status* status) {
-  if (::unlink(path) == 0) return true;
-  if (status) *status = FromErrno(errno);
-  return false;
+bool RemoveFile(const char* path, Status* why) {
+  return ::unlink(path) == 0 || Failed(why);
 }
 
-Status CheckWritable(const char* path) {
+bool CheckWritable(const char* path, Status* why) {
   Status status = Status::kOk;
-  File file = OpenLocked(path, O_WRONLY, LOCK_EX, &status);
-  if (file == kNoFile)
-    return status == Status::kNotFound && ParentExists(path) ? Status::kOk : status;
-  ::close(static_cast<int>(file));
-  return Status::kOk;
+  File file = kNoFile;
+  if (OpenLocked(path, O_WRONLY, LOCK_EX, &file, &status)) {
+    ::close(static_cast<int>(file));
+    return true;
+  }
+  if (status == Status::kNotFound && ParentExists(path)) return true;
+  if (why) *why = status;
+  return false;
 }
 
 bool ResolvePath(const char* path, char* out, std::size_t cap) {
@@ -204,27 +216,19 @@ bool ResolvePath(const char* path, char* out, std::size_t cap) {
   return true;
 }
 
-File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status) {
+bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File* out,
+                      Status* why) {
+  *out = kNoFile;
   if (!TempName(target, temp_path, cap)) {
     errno = ENAMETOOLONG;
-    return Failed(status);
+    return Failed(why);
   }
   int fd = ::mkostemp(temp_path, O_CLOEXEC);
-  if (fd < 0) return Failed(status);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // nobody else knows the name yet
-    int error = errno;
-    ::close(fd);
-    ::unlink(temp_path);
-    errno = error;
-    return Failed(status);
-  }
+  if (fd < 0) return Failed(why);
+  // Nobody else knows the name yet, so the lock is free.
+  if (!TakeLock(fd, LOCK_EX, temp_path, why)) return false;
   TakeOverOwnership(fd, target);
-  if (status) *status = Status::kOk;
-  return fd;
-}
-
-File OpenForRewrite(const char* path, Status* status) {
-  return OpenLocked(path, O_WRONLY, LOCK_EX, status);
+  return Opened(fd, out);
 }
 
 bool Rewind(File file) {

@@ -44,18 +44,25 @@ bool SameName(Span s, const char* name) {
   return true;
 }
 
-bool LoadText(const char* path, std::string* text) {
-  if (path == nullptr || path[0] == '\0') return false;
+// The whole file in a new buffer, or null. Win32 takes a file with a NUL byte
+// for some other encoding and finds no key in it; such a settings file is
+// damaged anyway, so it reads as missing.
+char* LoadText(const char* path, std::size_t* size) {
+  std::string text;
+  if (path == nullptr || path[0] == '\0') return nullptr;
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return nullptr;
   char chunk[8192];
   ssize_t got;
   while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
-    text->append(chunk, static_cast<std::size_t>(got));
+    text.append(chunk, static_cast<std::size_t>(got));
   ::close(fd);
-  // Win32 takes a file with a NUL byte for some other encoding and finds no
-  // key in it; such a settings file is damaged anyway, so read it as missing.
-  return got == 0 && text->find('\0') == std::string::npos;
+  if (got != 0 || text.find('\0') != std::string::npos) return nullptr;
+  char* copy = static_cast<char*>(Allocate(text.size() + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  *size = text.size();
+  return copy;
 }
 
 // A "[name]" line gives its name; the last "]" closes it, as in Win32.
@@ -82,10 +89,11 @@ void SplitEntry(Span line, Span* key, Span* value) {
 }
 
 // Finds key in the first section named section. Returns false when absent.
-bool FindValue(const std::string& text, const char* section, const char* key, Span* value) {
-  const char* at = text.data();
-  const char* end = at + text.size();
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) at += 3;  // UTF-8 byte-order mark
+bool FindValue(Span text, const char* section, const char* key, Span* value) {
+  const char* at = text.begin;
+  const char* end = text.end;
+  if (text.size() >= 3 && std::memcmp(at, "\xEF\xBB\xBF", 3) == 0)
+    at += 3;  // UTF-8 byte-order mark
   bool inside = false;
   while (at < end) {
     const char* eol =
@@ -124,11 +132,18 @@ std::size_t Store(Span value, char* out, std::size_t cap) {
 
 }  // namespace
 
-std::size_t ReadProfileString(const char* section, const char* key, const char* fallback, char* out,
-                              std::size_t cap, const char* ini_path) {
-  std::string text;
+Profile::Profile(const char* path) : path_(path) {
+  text_ = LoadText(path_, &size_);
+}
+
+Profile::~Profile() {
+  Release(text_);
+}
+
+std::size_t Profile::Read(const char* section, const char* key, const char* fallback, char* out,
+                          std::size_t cap) const {
   Span value;
-  if (LoadText(ini_path, &text) && FindValue(text, section, key, &value)) {
+  if (text_ != nullptr && FindValue(Span{text_, text_ + size_}, section, key, &value)) {
     return Store(Unquote(value), out, cap);
   }
   // Win32 drops trailing blanks of the default, and only those.

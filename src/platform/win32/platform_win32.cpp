@@ -27,9 +27,6 @@ Status FromError(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
       return Status::kDenied;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return Status::kNoSpace;
     default:
       return Status::kFailed;
   }
@@ -39,13 +36,15 @@ HANDLE H(File file) {
   return reinterpret_cast<HANDLE>(file);
 }
 
-File Opened(HANDLE handle, Status* status) {
-  if (handle == INVALID_HANDLE_VALUE) {
-    if (status) *status = FromError(GetLastError());
-    return kNoFile;
-  }
-  if (status) *status = Status::kOk;
-  return reinterpret_cast<File>(handle);
+// Stores the reason of the failed call in *why. Always false.
+bool Failed(Status* why) {
+  if (why) *why = FromError(GetLastError());
+  return false;
+}
+
+bool Opened(HANDLE handle, File* out, Status* why) {
+  *out = handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle);
+  return *out != kNoFile || Failed(why);
 }
 
 CRITICAL_SECTION* Section(Lock* lock) {
@@ -66,41 +65,55 @@ constexpr DWORD kChunk = 1u << 30;
 
 }  // namespace
 
-std::size_t ModulePath(char* out, std::size_t cap) {
-  if (cap == 0) return 0;
+bool ModulePath(char* out, std::size_t cap) {
+  if (cap == 0) return false;
   DWORD n = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(cap));
   if (n == 0 || n >= cap) {  // n == cap: the path was cut
     out[0] = '\0';
-    return 0;
+    return false;
   }
-  return n;
+  return true;
 }
 
-std::size_t ReadProfileString(const char* section, const char* key, const char* fallback, char* out,
-                              std::size_t cap, const char* ini_path) {
+// GetPrivateProfileStringA reads the file itself, at every call.
+Profile::Profile(const char* path) : path_(path) {}
+
+Profile::~Profile() = default;
+
+std::size_t Profile::Read(const char* section, const char* key, const char* fallback, char* out,
+                          std::size_t cap) const {
   if (cap == 0) return 0;
-  if (ini_path == nullptr || ini_path[0] == '\0') ini_path = "\\";  // never the Windows folder
-  return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(cap), ini_path);
+  // An empty name would send the reader to the Windows folder.
+  const char* path = path_ != nullptr && path_[0] != '\0' ? path_ : "\\";
+  return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(cap), path);
 }
 
-File OpenForRead(const char* path, Status* status) {
+bool OpenForRead(const char* path, File* out, Status* why) {
   return Opened(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr),
-                status);
+                out, why);
 }
 
-File OpenForAppend(const char* path, Status* status) {
-  File file = Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr),
-                     status);
-  if (file == kNoFile) return kNoFile;
-  if (SetFilePointer(H(file), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-      GetLastError() != NO_ERROR) {
-    if (status) *status = FromError(GetLastError());
-    CloseHandle(H(file));
-    return kNoFile;
+bool OpenForAppend(const char* path, File* out, Status* why) {
+  if (!Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr),
+              out, why)) {
+    return false;
   }
-  return file;
+  if (SetFilePointer(H(*out), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER ||
+      GetLastError() == NO_ERROR) {
+    return true;
+  }
+  Failed(why);
+  CloseHandle(H(*out));
+  *out = kNoFile;
+  return false;
+}
+
+bool OpenForRewrite(const char* path, File* out, Status* why) {
+  return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                out, why);
 }
 
 bool FileSize(File file, std::uint64_t* size) {
@@ -113,17 +126,17 @@ bool FileSize(File file, std::uint64_t* size) {
   return true;
 }
 
-long long Read(File file, void* buffer, std::size_t n) {
+bool Read(File file, void* buffer, std::size_t n, std::size_t* got) {
   char* at = static_cast<char*>(buffer);
-  std::size_t done = 0;
-  while (done < n) {
-    DWORD want = n - done < kChunk ? static_cast<DWORD>(n - done) : kChunk;
-    DWORD got = 0;
-    if (!ReadFile(H(file), at + done, want, &got, nullptr)) return -1;
-    if (got == 0) break;
-    done += got;
+  *got = 0;
+  while (*got < n) {
+    DWORD want = n - *got < kChunk ? static_cast<DWORD>(n - *got) : kChunk;
+    DWORD part = 0;
+    if (!ReadFile(H(file), at + *got, want, &part, nullptr)) return false;
+    if (part == 0) break;
+    *got += part;
   }
-  return static_cast<long long>(done);
+  return true;
 }
 
 bool WriteAll(File file, const void* data, std::size_t n) {
@@ -146,21 +159,18 @@ void Close(File file) {
   if (file != kNoFile) CloseHandle(H(file));
 }
 
-bool RemoveFile(const char* path, Status* status) {
-  if (DeleteFileA(path)) return true;
-  if (status) *status = FromError(GetLastError());
-  return false;
+bool RemoveFile(const char* path, Status* why) {
+  return DeleteFileA(path) || Failed(why);
 }
 
-Status CheckWritable(const char* path) {
+bool CheckWritable(const char* path, Status* why) {
   HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
-    return Status::kOk;
+    return true;
   }
-  DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND ? Status::kOk : FromError(error);
+  return GetLastError() == ERROR_FILE_NOT_FOUND || Failed(why);
 }
 
 bool ResolvePath(const char* path, char* out, std::size_t cap) {
@@ -177,7 +187,8 @@ bool ResolvePath(const char* path, char* out, std::size_t cap) {
 // "<folder>\~kelvorin-<pid>-<n>.tmp", hidden: beside the target so that the
 // move stays on one volume, and of a fixed length so that it fits wherever
 // the message's own name does.
-File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Status* status) {
+bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File* out,
+                      Status* why) {
   static unsigned counter = 0;
   const char* slash = std::strrchr(target, '\\');
   int folder = slash ? static_cast<int>(slash - target + 1) : 0;
@@ -188,17 +199,14 @@ File CreateTempBeside(const char* target, char* temp_path, std::size_t cap, Stat
     // Hidden, as the merged message is meant to be: the move keeps it.
     HANDLE h = CreateFileA(temp_path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_HIDDEN, nullptr);
-    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return Opened(h, status);
+    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+      return Opened(h, out, why);
+    }
   }
   if (cap > 0) temp_path[0] = '\0';
-  if (status) *status = Status::kFailed;
-  return kNoFile;
-}
-
-File OpenForRewrite(const char* path, Status* status) {
-  return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr),
-                status);
+  if (why) *why = Status::kFailed;
+  *out = kNoFile;
+  return false;
 }
 
 bool Rewind(File file) {
