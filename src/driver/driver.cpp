@@ -2,11 +2,13 @@
 
 #include <cstdio>
 
+#include "merge_buffer.h"
 #include "merge_writer.h"
 #include "message_text.h"
 #include "odbc_connection.h"
 #include "paths.h"
 #include "platform.h"
+#include "quarantine.h"
 #include "result_fetch.h"
 #include "result_table.h"
 #include "run_log.h"
@@ -20,6 +22,8 @@ constexpr char kRecipientError[] = "ERROR: can't extract recipient email from me
 constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
 constexpr char kDeleteError[] = "ERROR: can't delete message file";
 constexpr char kOutOfMemory[] = "ERROR: out of memory.";
+constexpr char kMovedLine[] = "--- Errors occured, message was moved to";
+constexpr char kQuarantineError[] = "ERROR: can't quarantine message file";
 
 // Where the program's files are: worked out once from its own path.
 struct Places {
@@ -38,7 +42,12 @@ struct Run {
   char* query_text = nullptr;
   char recipient[kRecipientCapacity] = {};
   OdbcHandles* handles = nullptr;
+  MergeBuffer lines;  // this run's log entries, for a quarantined message
 };
+
+void KeepLine(void* lines, const char* entry, std::size_t length) {
+  static_cast<MergeBuffer*>(lines)->Append(entry, length);
+}
 
 void FindPlaces(Places& p) {
   if (!platform::ModulePath(p.module, sizeof p.module)) return;
@@ -91,6 +100,8 @@ bool QueryAndMerge(Run& run) {
   options.marker = s.BlockMarker;
   options.left = s.FormatLeft;
   options.right = s.FormatRight;
+  options.header_guard = s.HeaderGuard;
+  options.recipient = run.recipient;
   if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length, table, options)) {
     return false;
   }
@@ -106,11 +117,32 @@ bool RunSteps(Run& run) {
   return QueryAndMerge(run);
 }
 
+// Moves the message into the quarantine folder with this run's log lines
+// beside it, the line that says so among them. False when it could not be
+// moved: it is then still where it was.
+bool Quarantine(const Run& run) {
+  char moved_to[platform::kMaxPath + 1];
+  platform::File reason = platform::kNoFile;
+  if (!QuarantineMessage(run.message_path, run.settings.Quarantine, run.places.directory, moved_to,
+                         sizeof moved_to, &reason)) {
+    Log().WritePair(kQuarantineError, run.message_path);
+    return false;
+  }
+  Log().WritePair(kMovedLine, moved_to);
+  // The message is safe either way; a reason file that cannot be written
+  // costs the operator the explanation, not the message.
+  (void)(platform::WriteAll(reason, run.lines.text(), run.lines.size()) && platform::Flush(reason));
+  platform::Close(reason);
+  return true;
+}
+
 // The "---" line is written whatever the deletion did, as it always has been;
 // a refused deletion gets its own error line first, since the unmerged message
-// is then still there for the host to send.
+// is then still there for the host to send. A message that cannot be moved
+// to the quarantine is deleted: the host must never find it unmerged.
 void ApplyErrorPolicy(const Run& run) {
   if (!run.settings.DeleteOnErrors) return;
+  if (run.settings.Quarantine[0] != '\0' && Quarantine(run)) return;
   platform::Status why = platform::Status::kOk;
   if (!platform::RemoveFile(run.message_path, &why) && why != platform::Status::kNotFound) {
     Log().WritePair(kDeleteError, run.message_path);
@@ -119,6 +151,7 @@ void ApplyErrorPolicy(const Run& run) {
 }
 
 void Release(Run& run) {
+  Log().SetObserver(nullptr, nullptr);
   CloseQuery(run.handles);
   run.handles = nullptr;
   FreeText(run.query_text);
@@ -148,6 +181,7 @@ int RunMain(int argc, char** argv) {
     return 0;
   }
   run.message_path = argv[1];
+  Log().SetObserver(KeepLine, &run.lines);
   Log().WritePair("+++ Process:", run.message_path);
   if (!RunSteps(run)) ApplyErrorPolicy(run);
   Release(run);

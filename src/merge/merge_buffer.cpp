@@ -41,6 +41,12 @@ void MergeBuffer::AppendGrowing(const char* bytes, std::size_t n) {
   size_ += n;
 }
 
+void MergeBuffer::BlankLineBreaks(std::size_t from) {
+  for (std::size_t i = from; i < size_; ++i) {
+    if (data_[i] == '\r' || data_[i] == '\n') data_[i] = ' ';
+  }
+}
+
 void MergeBuffer::Terminate() {
   if (Reserve(0)) data_[size_] = '\0';
 }

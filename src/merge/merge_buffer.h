@@ -28,6 +28,8 @@ class MergeBuffer {
   void AppendByte(char byte) { Append(&byte, 1); }
   // Appends the terminating NUL, which size() does not count.
   void Terminate();
+  // Turns every CR and LF from byte from on into a space.
+  void BlankLineBreaks(std::size_t from);
 
   bool failed() const { return failed_; }
   // The text so far (NUL-terminated after Terminate), owned by the buffer.

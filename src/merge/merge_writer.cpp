@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cell_wrap.h"
+#include "message_text.h"
 #include "platform.h"
 #include "run_log.h"
 
@@ -14,6 +15,7 @@ namespace {
 constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 constexpr char kWriteError[] = "ERROR: file writing error";
 constexpr char kOutOfMemory[] = "ERROR: out of memory.";
+constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
 constexpr int kMaxPlaceholderDigits = 50;
 
 // The first needle (n > 0 bytes) in [from, end), or end.
@@ -57,21 +59,98 @@ Placeholder ScanPlaceholder(const char* at, const char* end, int columns) {
 }
 
 // What a merge reads besides the message.
-struct Inputs {
+// Follows a text as it is written, piece by piece, and finds its first
+// recipient line the way ExtractRecipient finds it in a whole text: the first
+// "\r\n<<< " before any NUL byte, the address running to CR, LF, NUL or the
+// end. Before that line starts, the text is the host's header lines.
+class RecipientWatch {
+ public:
+  void Feed(const char* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n && phase_ != kDone; ++i) Step(bytes[i]);
+  }
+  bool InHeader() const { return phase_ == kSearching; }
+  bool Names(const char* recipient) const {
+    return phase_ != kSearching && length_ == std::strlen(recipient) &&
+           std::memcmp(address_, recipient, length_) == 0;
+  }
+
+ private:
+  enum Phase { kSearching, kAddress, kDone };
+  void Step(char c) {
+    static const char kPrefix[] = "\r\n<<< ";
+    if (phase_ == kAddress && (c == '\r' || c == '\n' || c == '\0')) {
+      phase_ = kDone;
+    } else if (phase_ == kAddress) {
+      if (length_ < sizeof address_) address_[length_] = c;
+      ++length_;  // one too long never names a recipient
+    } else if (c == '\0') {
+      phase_ = kDone;  // past a NUL no recipient line is found
+    } else {
+      matched_ = c == kPrefix[matched_] ? matched_ + 1 : c == '\r' ? 1 : 0;
+      if (matched_ == sizeof kPrefix - 1) phase_ = kAddress;
+    }
+  }
+
+  Phase phase_ = kSearching;
+  std::size_t matched_ = 0;
+  std::size_t length_ = 0;
+  char address_[kRecipientCapacity];
+};
+
+// Forwards what a pass writes to out, and lets the watch see it.
+template <typename Out>
+struct Watched {
+  Out& out;
+  RecipientWatch watch;
+  void Append(const char* bytes, std::size_t n) {
+    watch.Feed(bytes, n);
+    out.Append(bytes, n);
+  }
+};
+
+// What the first pass reads besides the message, and what it has written.
+struct Expansion {
   const ResultTable& table;
   const MergeOptions& options;
+  MergeBuffer& out;
+  RecipientWatch watch;
+  std::size_t seen = 0;  // bytes of out the watch has seen
+
+  bool InHeader() {
+    watch.Feed(out.text() + seen, out.size() - seen);
+    seen = out.size();
+    return watch.InHeader();
+  }
 };
 
 // A cell inside a row block: wrapped between the margins when it is longer
-// than the room between them (either margin set), else as it is.
-void AppendCell(MergeBuffer& out, const char* cell, const MergeOptions& o) {
+// than the room between them (either margin set), else as it is. In the
+// host's header lines its line breaks become spaces, so that a value cannot
+// add a header or a recipient line.
+void AppendCell(Expansion& e, const char* cell) {
   if (cell == nullptr) return;
+  const MergeOptions& o = e.options;
+  const bool guard = o.header_guard && e.InHeader();
+  const std::size_t from = e.out.size();
   long long len = static_cast<long long>(std::strlen(cell));
   long long room = static_cast<long long>(o.right) - o.left;
   if ((o.left != 0 || o.right != 0) && room < len) {
-    WrapCell(out, cell, o.left, o.right);
+    WrapCell(e.out, cell, o.left, o.right);
   } else {
-    out.Append(cell, static_cast<std::size_t>(len));
+    e.out.Append(cell, static_cast<std::size_t>(len));
+  }
+  if (guard) e.out.BlankLineBreaks(from);
+}
+
+// Writes cell to out with each CR and LF as one space.
+template <typename Out>
+void AppendFlattened(Out& out, const char* cell) {
+  for (;;) {
+    std::size_t run = std::strcspn(cell, "\r\n");
+    out.Append(cell, run);
+    if (cell[run] == '\0') return;
+    out.Append(" ", 1);
+    cell += run + 1;
   }
 }
 
@@ -96,18 +175,18 @@ void FillPlaceholders(const char* pos, const char* end, int columns, Out& out, P
 
 // Appends the row block [block, end) to out once per stored row, with its
 // column placeholders filled from that row and long cells wrapped.
-void ExpandRowBlock(MergeBuffer& out, const char* block, const char* end, const Inputs& in) {
-  const int rows = in.table.RowCount();
+void ExpandRowBlock(Expansion& e, const char* block, const char* end) {
+  const int rows = e.table.RowCount();
   for (int row = 0; row < rows; ++row) {
-    FillPlaceholders(block, end, in.table.ColumnCount(), out, [&out, &in, row](int column) {
-      AppendCell(out, in.table.GetCell(column - 1, row), in.options);
-    });
+    FillPlaceholders(block, end, e.table.ColumnCount(), e.out,
+                     [&e, row](int column) { AppendCell(e, e.table.GetCell(column - 1, row)); });
   }
 }
 
-// Pass 1: the message with its row blocks expanded, into out.
-void ExpandBlocks(const char* message, std::size_t length, const Inputs& in, MergeBuffer& out) {
-  const char* marker = in.options.marker;
+// Pass 1: the message with its row blocks expanded, into e.out.
+void ExpandBlocks(const char* message, std::size_t length, Expansion& e) {
+  MergeBuffer& out = e.out;
+  const char* marker = e.options.marker;
   const std::size_t mlen = std::strlen(marker);
   const char* end = message + length;
   const char* pos = message;
@@ -117,7 +196,7 @@ void ExpandBlocks(const char* message, std::size_t length, const Inputs& in, Mer
     if (close == end) break;  // no pair left: the rest is copied as it is
     out.Append(pos, static_cast<std::size_t>(open - pos));
     const char* block = SkipLineBreak(open + mlen, close);
-    if (block < close) ExpandRowBlock(out, block, close, in);
+    if (block < close) ExpandRowBlock(e, block, close);
     pos = SkipLineBreak(close + mlen, end);
   }
   out.Append(pos, static_cast<std::size_t>(end - pos));
@@ -157,30 +236,52 @@ class FileWriter {
   bool ok_ = true;
 };
 
+// What pass 2 writes, and what a failed in-place rewrite puts back.
+struct Rewrite {
+  const MergeBuffer& merged;  // pass 1's text
+  const ResultTable& table;
+  bool header_guard;
+  const char* old;  // the message as it was
+  std::size_t old_length;
+};
+
 // Pass 2: the expanded text with every column placeholder left in it filled
-// from the first row, unwrapped.
-void FillFromFirstRow(const MergeBuffer& merged, const ResultTable& table, FileWriter& out) {
-  const char* end = merged.text() + merged.size();
-  FillPlaceholders(merged.text(), end, table.ColumnCount(), out, [&out, &table](int column) {
-    const char* cell = table.GetCell(column - 1, 0);
-    if (cell != nullptr) out.Append(cell, std::strlen(cell));
+// from the first row, unwrapped, and flattened in the header lines. The
+// watch of out then knows the merged message's recipient line.
+template <typename Out>
+void FillFromFirstRow(const Rewrite& r, Watched<Out>& out) {
+  const char* end = r.merged.text() + r.merged.size();
+  FillPlaceholders(r.merged.text(), end, r.table.ColumnCount(), out, [&out, &r](int column) {
+    const char* cell = r.table.GetCell(column - 1, 0);
+    if (cell == nullptr) return;
+    if (r.header_guard && out.watch.InHeader()) {
+      AppendFlattened(out, cell);
+    } else {
+      out.Append(cell, std::strlen(cell));
+    }
   });
 }
 
-// What a rewrite of the message file writes, and what it puts back should
-// an in-place rewrite fail.
-struct Rewrite {
-  const MergeBuffer& merged;  // pass 1's text
-  const ResultTable& table;   // for pass 2
-  const char* old;            // the message as it was
-  std::size_t old_length;
+struct NoOutput {
+  void Append(const char*, std::size_t) {}
 };
+
+// Whether the merged message's first recipient line still names recipient:
+// checked before anything is written, so a message whose merge would send
+// one recipient's rows to another address is never written.
+bool KeepsRecipient(const Rewrite& r, const char* recipient) {
+  NoOutput none;
+  Watched<NoOutput> out{none, {}};
+  FillFromFirstRow(r, out);
+  return out.watch.Names(recipient);
+}
 
 // Writes the merged message into the file in hand and cuts it off there,
 // flushed to the disk. True when all of it succeeded.
 bool WriteWhole(platform::File file, const Rewrite& r) {
   FileWriter writer(file);
-  FillFromFirstRow(r.merged, r.table, writer);
+  Watched<FileWriter> out{writer, {}};
+  FillFromFirstRow(r, out);
   return writer.Finish() && platform::EndHere(file) && platform::Flush(file);
 }
 
@@ -236,12 +337,18 @@ bool WriteMergedMessage(const char* path, const char* message, std::size_t lengt
     return false;
   }
   MergeBuffer merged;
-  ExpandBlocks(message, length, Inputs{table, options}, merged);
+  Expansion expansion{table, options, merged, {}};
+  ExpandBlocks(message, length, expansion);
   if (merged.failed()) {
     Log().Write(kOutOfMemory);
     return false;
   }
-  if (!ReplaceMessage(path, Rewrite{merged, table, message, length})) {
+  const Rewrite rewrite{merged, table, options.header_guard, message, length};
+  if (options.recipient != nullptr && !KeepsRecipient(rewrite, options.recipient)) {
+    Log().Write(kRecipientChanged);
+    return false;
+  }
+  if (!ReplaceMessage(path, rewrite)) {
     Log().Write(kWriteError);
     return false;
   }

@@ -15,6 +15,13 @@ struct MergeOptions {
   const char* marker = "%kelvorin%";  // the block marker, "%" + Rowname + "%"
   int left = 0;                       // FormatLeft: wrapping margins of cells in
   int right = 0;                      // FormatRight: row blocks; both 0: no wrapping
+  // Values written before the recipient line (the host's header lines) get
+  // each CR and LF as a space, so that they cannot add lines there.
+  bool header_guard = true;
+  // The address the rows were fetched for: the merged message's first
+  // recipient line must still name it, or nothing is written. A run always
+  // gives it; null leaves the check to the caller.
+  const char* recipient = nullptr;
 };
 
 // Merges the length bytes of message (the message file as loaded; NUL bytes

@@ -26,10 +26,12 @@ std::string Bytes(const char (&text)[N]) {
 
 struct MergeCase {
   std::string message;
-  std::string written;
+  std::string written;  // empty: the merge is refused, the message left as it was
   Rows rows = kTwoRows;
   int left = 0, right = 0;
   const char* marker = "%kelvorin%";
+  const char* recipient = nullptr;  // checked against the merged recipient line
+  bool header_guard = false;        // on, a message without a recipient line is all header
 };
 
 // A message file in a folder of its own, merged as a run merges it.
@@ -57,6 +59,8 @@ class MergeWriterTest : public ::testing::Test {
     options.marker = c.marker;
     options.left = c.left;
     options.right = c.right;
+    options.recipient = c.recipient;
+    options.header_guard = c.header_guard;
     platform::fault::FailNth(op, nth);
     *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table,
                                        options);
@@ -121,13 +125,46 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
        0,
        10},
       {"%kelvorin%%%1%%%kelvorin%", std::string(10, ' ') + "ab", {{"ab"}}, 10, 0},
+      // Before the recipient line a value's line breaks are spaces, wrapped or
+      // not, in a block or not; after it they stay. The merged recipient line
+      // must name the recipient, whatever put it there.
+      {"S: %%1%%\r\nX: %%2%%\r\n<<< a@b\r\n%%1%%",
+       "S: Hi  <<< evil@x\r\nX: y Bcc: z w\r\n<<< a@b\r\nHi\r\n<<< evil@x",
+       {{"Hi\r\n<<< evil@x", "y\nBcc: z\rw"}},
+       0,
+       0,
+       "%kelvorin%",
+       "a@b",
+       true},
+      {"%kelvorin%\r\nH: %%1%%\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%%%1%%%kelvorin%",
+       "H: a  b\r\nH: c d\r\n<<< a@b\r\na\r\nbc\nd",
+       {{"a\r\nb"}, {"c\nd"}},
+       0,
+       0,
+       "%kelvorin%",
+       "a@b",
+       true},
+      {"H: %kelvorin%%%1%%%kelvorin%\r\n\r\n<<< a@b",
+       "H: aaa bbb\r\n<<< a@b",
+       {{"aaa bbb"}},
+       0,
+       4,
+       "%kelvorin%",
+       "a@b",
+       true},
+      {"S: %%1%%\r\n<<< a@b\r\n", "", {{"Hi\r\n<<< evil@x"}}, 0, 0, "%kelvorin%", "a@b"},
+      {"S: x\r\n<<< %%1%%\r\n", "", {{"z@z"}}, 0, 0, "%kelvorin%", "%%1%%"},
+      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "S: x\r\n<<< a@b\r\n<<< a@b\r\n", kTwoRows, 0,
+       0, "%kelvorin%", "a@b"},
   };
   for (const MergeCase& c : cases) {
+    std::filesystem::remove(log_);
     bool ok = false;
-    EXPECT_EQ(Merge(c, &ok), c.written) << c.message;
-    EXPECT_TRUE(ok);
+    EXPECT_EQ(Merge(c, &ok), c.written.empty() ? c.message : c.written) << c.message;
+    EXPECT_EQ(ok, !c.written.empty());
+    EXPECT_EQ(testing_support::LogTexts(log_),
+              c.written.empty() ? "ERROR: recipient line changed by the merge" : "");
   }
-  EXPECT_EQ(testing_support::LogTexts(log_), "");
 }
 
 // Whatever fails, the message is byte for byte what it was, the reason is

@@ -48,4 +48,12 @@ bool HasSeparator(const char* text) {
   return std::strchr(text, kPathSeparator) != nullptr;
 }
 
+const char* BaseName(const char* path) {
+  const char* name = path;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == kPathSeparator || *at == '/') name = at + 1;
+  }
+  return name;
+}
+
 }  // namespace platform

@@ -21,6 +21,10 @@ bool DirectoryOf(const char* path, char* out, std::size_t cap);
 // True when text holds the platform's path separator anywhere.
 bool HasSeparator(const char* text);
 
+// The file name at the end of path: what follows its last separator (on
+// Windows also "/"), or all of it.
+const char* BaseName(const char* path);
+
 }  // namespace platform
 
 #endif  // KELVORIN_PLATFORM_PATHS_H_

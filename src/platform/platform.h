@@ -18,7 +18,7 @@
 namespace platform {
 
 // Why a call failed, mapped from the OS error in one place per backend.
-enum class Status { kOk, kBusy, kNotFound, kDenied, kFailed };
+enum class Status { kOk, kBusy, kNotFound, kDenied, kExists, kFailed };
 
 // An open file. Only the functions below may use it.
 using File = std::intptr_t;
@@ -63,6 +63,9 @@ class Profile {
 // Opens an existing file for writing from its start, without truncating it;
 // others may read but not write it meanwhile.
 [[nodiscard]] bool OpenForRewrite(const char* path, File* out, Status* why = nullptr);
+
+// Creates path for writing; kExists when it is there already.
+[[nodiscard]] bool CreateNew(const char* path, File* out, Status* why = nullptr);
 
 // Size in bytes of an open file into *size.
 [[nodiscard]] bool FileSize(File file, std::uint64_t* size);
@@ -110,6 +113,11 @@ void Close(File file);
 // Puts the closed file at from in the place of to in one step, replacing any
 // file there, and makes the change durable. On failure to is as it was.
 [[nodiscard]] bool ReplaceWith(const char* from, const char* to);
+
+// Moves the closed file at from to the name to in one step and makes the
+// change durable. Never replaces a file: kExists when to is taken. Fails on a
+// move between volumes, which could not be one step.
+[[nodiscard]] bool MoveNoReplace(const char* from, const char* to, Status* why = nullptr);
 
 // Memory from the C heap, in one place so that tests can make it run out.
 // Allocate and Reallocate return null on failure (the old block then stays

@@ -105,6 +105,8 @@ bool ReadSettings(const char* ini_path, const char* directory, Settings* out) {
   s.SkipSpaces = ReadFlag(ini, "SkipSpaces");
   s.FormatLeft = ReadNumber(ini, "FormatLeft");
   s.FormatRight = ReadNumber(ini, "FormatRight");
+  s.HeaderGuard = ReadFlag(ini, "HeaderGuard");
+  ini.Read(kOptions, "Quarantine", "", s.Quarantine, sizeof s.Quarantine);
   return true;
 }
 

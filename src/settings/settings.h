@@ -22,6 +22,8 @@ struct Settings {
   bool SkipSpaces = true;
   int FormatLeft = 0;
   int FormatRight = 0;
+  bool HeaderGuard = true;                 // values in the host's header lines stay on their line
+  char Quarantine[kRequestCapacity] = {};  // folder for failed messages; empty: delete them
 };
 
 // Fills *out from the INI file at ini_path; a bare Request name is taken from

@@ -16,12 +16,13 @@ const std::string kSourceError = "ERROR: configuration file reading error [Datab
 const std::string kRequestError = "ERROR: configuration file reading error [Database -> Request] ";
 
 // What a run takes from its settings, in one line: Source, Username,
-// Password, block marker, Request, DeleteOnErrors, SkipSpaces, margins.
+// Password, block marker, Request, DeleteOnErrors, SkipSpaces, margins,
+// HeaderGuard and Quarantine (shown only when off or set).
 std::string Summary(const kelvorin::Settings& s) {
   return std::string(s.Source) + "|" + s.Username + "|" + s.Password + "|" + s.BlockMarker + "|" +
          s.Request + "|" + (s.DeleteOnErrors ? "del" : "keep") + "|" +
          (s.SkipSpaces ? "skip" : "noskip") + "|" + std::to_string(s.FormatLeft) + "|" +
-         std::to_string(s.FormatRight);
+         std::to_string(s.FormatRight) + (s.HeaderGuard ? "" : "|unguarded") + s.Quarantine;
 }
 
 struct SettingsCase {
@@ -40,8 +41,8 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
        kRequestError + "<ini>"},  // the options come after Request
       {"[Database]\r\nSource=shop\r\nUsername=ann\r\nPassword=p w\r\nRowname=order\r\n"
        "Request=orders.sql\r\n[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
-       "FormatLeft=12abc\r\nFormatRight=-5\r\n",
-       "shop|ann|p w|%order%|<dir>orders.sql|keep|skip|12|-5", ""},
+       "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n",
+       "shop|ann|p w|%order%|<dir>orders.sql|keep|skip|12|-5|unguarded|failed", ""},
       {db + "Rowname=\r\n" + q + "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n" +
            "FormatRight=99999999999\r\n",
        "s|||%%|<dir>q|del|noskip|0|2147483647", ""},

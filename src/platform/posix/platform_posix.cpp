@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -28,6 +29,8 @@ Status FromErrno(int error) {
   switch (error) {
     case EWOULDBLOCK:
       return Status::kBusy;
+    case EEXIST:
+      return Status::kExists;
     case ENOENT:
     case ENOTDIR:
       return Status::kNotFound;
@@ -153,6 +156,10 @@ bool OpenForRewrite(const char* path, File* out, Status* why) {
   return OpenLocked(path, O_WRONLY, LOCK_EX, out, why);
 }
 
+bool CreateNew(const char* path, File* out, Status* why) {
+  return OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL, LOCK_EX, out, why);
+}
+
 bool FileSize(File file, std::uint64_t* size) {
   struct stat info;
   if (::fstat(static_cast<int>(file), &info) != 0) return false;
@@ -249,6 +256,17 @@ bool ReplaceWith(const char* from, const char* to) {
   if (fault::Trip(fault::Op::kRename)) return false;
   if (::rename(from, to) != 0) return false;
   SyncFolderOf(to);
+  return true;
+}
+
+bool MoveNoReplace(const char* from, const char* to, Status* why) {
+  int done = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+  // File systems without RENAME_NOREPLACE: a new link fails just the same
+  // when the name is taken, and the old one then goes.
+  if (done != 0 && errno == EINVAL && ::link(from, to) == 0) done = ::unlink(from);
+  if (done != 0) return Failed(why);
+  SyncFolderOf(to);
+  SyncFolderOf(from);
   return true;
 }
 

@@ -20,6 +20,9 @@ Status FromError(DWORD error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
       return Status::kBusy;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return Status::kExists;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
@@ -112,6 +115,12 @@ bool OpenForAppend(const char* path, File* out, Status* why) {
 
 bool OpenForRewrite(const char* path, File* out, Status* why) {
   return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                out, why);
+}
+
+bool CreateNew(const char* path, File* out, Status* why) {
+  return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr),
                 out, why);
 }
@@ -225,6 +234,12 @@ bool Flush(File file) {
 bool ReplaceWith(const char* from, const char* to) {
   if (fault::Trip(fault::Op::kRename)) return false;
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool MoveNoReplace(const char* from, const char* to, Status* why) {
+  // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
+  // becoming a copy; without MOVEFILE_REPLACE_EXISTING a taken name fails.
+  return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
 }
 
 LocalTime Now() {
