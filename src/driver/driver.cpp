@@ -3,25 +3,18 @@
 #include <cstdio>
 
 #include "merge_buffer.h"
-#include "merge_writer.h"
-#include "message_text.h"
-#include "odbc_connection.h"
 #include "paths.h"
 #include "platform.h"
 #include "quarantine.h"
-#include "result_fetch.h"
-#include "result_table.h"
+#include "run.h"
 #include "run_log.h"
 #include "settings.h"
 
 namespace kelvorin {
 namespace {
 
-constexpr char kLoadError[] = "ERROR: can't load file";
-constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
 constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
 constexpr char kDeleteError[] = "ERROR: can't delete message file";
-constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 constexpr char kMovedLine[] = "--- Errors occured, message was moved to";
 constexpr char kQuarantineError[] = "ERROR: can't quarantine message file";
 
@@ -30,19 +23,6 @@ struct Places {
   char module[platform::kMaxPath + 1] = {};
   char ini[platform::kMaxPath + 8] = {};
   char directory[platform::kMaxPath + 1] = {};
-};
-
-// What one run holds; released on every path past the argument check.
-struct Run {
-  const char* message_path = nullptr;
-  Places places;
-  Settings settings;
-  char* message_text = nullptr;
-  std::size_t message_length = 0;  // all its bytes: a NUL in it is kept
-  char* query_text = nullptr;
-  char recipient[kRecipientCapacity] = {};
-  OdbcHandles* handles = nullptr;
-  MergeBuffer lines;  // this run's log entries, for a quarantined message
 };
 
 void KeepLine(void* lines, const char* entry, std::size_t length) {
@@ -55,54 +35,9 @@ void FindPlaces(Places& p) {
   if (!platform::DirectoryOf(p.module, p.directory, sizeof p.directory)) p.directory[0] = '\0';
 }
 
-bool LoadTexts(Run& run) {
-  if (!LoadWholeFile(run.message_path, &run.message_text, &run.message_length)) {
-    Log().WritePair(kLoadError, run.message_path);
-    return false;
-  }
-  if (!LoadWholeFile(run.settings.Request, &run.query_text)) {
-    Log().WritePair(kLoadError, run.settings.Request);
-    return false;
-  }
-  return true;
-}
-
-bool PrepareQuery(Run& run) {
-  if (!ExtractRecipient(run.message_text, run.recipient)) {
-    Log().Write(kRecipientError);
-    return false;
-  }
-  // A query without the token runs as written; one that cannot have the
-  // recipient put in must not run at all: its bare token could match rows of
-  // other addresses (inside a LIKE pattern, say).
-  char* substituted = nullptr;
-  if (!SubstituteRecipient(run.query_text, run.recipient, &substituted)) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
-  if (substituted != nullptr) {
-    FreeText(run.query_text);
-    run.query_text = substituted;
-  }
-  Log().Write(run.query_text);
-  return true;
-}
-
-bool QueryAndMerge(Run& run) {
-  const Settings& s = run.settings;
-  if (!OpenQuery(s.Source, s.Username, s.Password, run.query_text, &run.handles)) return false;
-  ResultTable table(s.SkipSpaces);
-  if (!FetchResults(StatementOf(run.handles), &table)) return false;
-  char line[500];
-  std::snprintf(line, sizeof line, "SQL OK (%i)", table.ColumnCount());
-  Log().Write(line);
-  MergeOptions options;
-  options.marker = s.BlockMarker;
-  options.left = s.FormatLeft;
-  options.right = s.FormatRight;
-  options.header_guard = s.HeaderGuard;
-  options.recipient = run.recipient;
-  if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length, table, options)) {
+bool Merge(Run& run, const ResultTable& table) {
+  if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length, table,
+                          MergeOptionsOf(run))) {
     return false;
   }
   Log().Write("Complete!");
@@ -110,20 +45,20 @@ bool QueryAndMerge(Run& run) {
 }
 
 // The steps that can fail; false sends the run to the error policy.
-bool RunSteps(Run& run) {
-  if (!ReadSettings(run.places.ini, run.places.directory, &run.settings)) return false;
-  if (!LoadTexts(run)) return false;
-  if (!PrepareQuery(run)) return false;
-  return QueryAndMerge(run);
+bool RunSteps(Run& run, const Places& places) {
+  if (!ReadSettings(places.ini, places.directory, &run.settings)) return false;
+  if (!LoadTexts(run) || !TakeRecipient(run) || !PrepareQuery(run)) return false;
+  ResultTable table(run.settings.SkipSpaces);
+  return QueryRows(run, &table) && Merge(run, table);
 }
 
 // Moves the message into the quarantine folder with this run's log lines
 // beside it, the line that says so among them. False when it could not be
 // moved: it is then still where it was.
-bool Quarantine(const Run& run) {
+bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) {
   char moved_to[platform::kMaxPath + 1];
   platform::File reason = platform::kNoFile;
-  if (!QuarantineMessage(run.message_path, run.settings.Quarantine, run.places.directory, moved_to,
+  if (!QuarantineMessage(run.message_path, run.settings.Quarantine, places.directory, moved_to,
                          sizeof moved_to, &reason)) {
     Log().WritePair(kQuarantineError, run.message_path);
     return false;
@@ -131,7 +66,7 @@ bool Quarantine(const Run& run) {
   Log().WritePair(kMovedLine, moved_to);
   // The message is safe either way; a reason file that cannot be written
   // costs the operator the explanation, not the message.
-  (void)(platform::WriteAll(reason, run.lines.text(), run.lines.size()) && platform::Flush(reason));
+  (void)(platform::WriteAll(reason, lines.text(), lines.size()) && platform::Flush(reason));
   platform::Close(reason);
   return true;
 }
@@ -140,24 +75,14 @@ bool Quarantine(const Run& run) {
 // a refused deletion gets its own error line first, since the unmerged message
 // is then still there for the host to send. A message that cannot be moved
 // to the quarantine is deleted: the host must never find it unmerged.
-void ApplyErrorPolicy(const Run& run) {
+void ApplyErrorPolicy(const Run& run, const Places& places, const MergeBuffer& lines) {
   if (!run.settings.DeleteOnErrors) return;
-  if (run.settings.Quarantine[0] != '\0' && Quarantine(run)) return;
+  if (run.settings.Quarantine[0] != '\0' && Quarantine(run, places, lines)) return;
   platform::Status why = platform::Status::kOk;
   if (!platform::RemoveFile(run.message_path, &why) && why != platform::Status::kNotFound) {
     Log().WritePair(kDeleteError, run.message_path);
   }
   Log().Write(kDeletedLine);
-}
-
-void Release(Run& run) {
-  Log().SetObserver(nullptr, nullptr);
-  CloseQuery(run.handles);
-  run.handles = nullptr;
-  FreeText(run.query_text);
-  run.query_text = nullptr;
-  FreeText(run.message_text);
-  run.message_text = nullptr;
 }
 
 // Printed when the argument count is wrong.
@@ -173,18 +98,22 @@ constexpr char kUsageBanner[] =
 }  // namespace
 
 int RunMain(int argc, char** argv) {
-  Run run;
-  FindPlaces(run.places);
-  InitLogPath(run.places.module[0] ? run.places.module : nullptr);
+  Places places;
+  FindPlaces(places);
+  InitLogPath(places.module[0] ? places.module : nullptr);
   if (argc != 2) {
     std::fputs(kUsageBanner, stdout);
     return 0;
   }
-  run.message_path = argv[1];
-  Log().SetObserver(KeepLine, &run.lines);
-  Log().WritePair("+++ Process:", run.message_path);
-  if (!RunSteps(run)) ApplyErrorPolicy(run);
-  Release(run);
+  MergeBuffer lines;  // this run's log entries, for a quarantined message
+  Log().SetObserver(KeepLine, &lines);
+  {
+    Run run;
+    run.message_path = argv[1];
+    Log().WritePair("+++ Process:", run.message_path);
+    if (!RunSteps(run, places)) ApplyErrorPolicy(run, places, lines);
+  }  // the run's texts and connection are released here
+  Log().SetObserver(nullptr, nullptr);
   return 0;
 }
 

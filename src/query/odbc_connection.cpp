@@ -116,6 +116,14 @@ bool OpenQuery(const char* source, const char* username, const char* password, c
   return true;
 }
 
+bool ExecuteAgain(OdbcHandles* handles, const char* query) {
+  SQLHSTMT statement = handles->statement;
+  SQLRETURN rc = SQLFreeStmt(statement, SQL_CLOSE);
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  rc = SQLExecDirect(statement, Text(query), SQL_NTS);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement);
+}
+
 SQLHSTMT StatementOf(const OdbcHandles* handles) {
   return handles->statement;
 }

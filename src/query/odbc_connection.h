@@ -18,6 +18,10 @@ struct OdbcHandles;
 [[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
                              const char* query, OdbcHandles** out);
 
+// Executes query on the connection that handles hold, the statement's earlier
+// result closed first. False after logging why; the handles stay held.
+[[nodiscard]] bool ExecuteAgain(OdbcHandles* handles, const char* query);
+
 // The statement that OpenQuery executed.
 SQLHSTMT StatementOf(const OdbcHandles* handles);
 

@@ -416,6 +416,14 @@ void ExpectOutcome(const Hostile& h, const std::string& taken, bool own_stored,
     EXPECT_FALSE(message) << "message not deleted";
     return;
   }
+  if (!h.exact) {  // the merge would rewrite the recipient line: refused
+    expected_log.insert(expected_log.end(), {"SQL OK (2)",
+                                             "ERROR: recipient line changed by the merge",
+                                             kDeletedLine});
+    EXPECT_EQ(entries, expected_log);
+    EXPECT_FALSE(message) << "message not deleted";
+    return;
+  }
   expected_log.insert(expected_log.end(), {"SQL OK (2)", "Complete!"});
   EXPECT_EQ(entries, expected_log);
   ASSERT_TRUE(message) << "message deleted";
