@@ -1,6 +1,5 @@
 #include "merge_writer.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +7,7 @@
 #include "message_text.h"
 #include "platform.h"
 #include "run_log.h"
+#include "template_scan.h"
 
 namespace kelvorin {
 namespace {
@@ -16,49 +16,7 @@ constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 constexpr char kWriteError[] = "ERROR: file writing error";
 constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
-constexpr int kMaxPlaceholderDigits = 50;
 
-// The first needle (n > 0 bytes) in [from, end), or end.
-const char* Find(const char* from, const char* end, const char* needle, std::size_t n) {
-  while (static_cast<std::size_t>(end - from) >= n) {
-    const char* hit = static_cast<const char*>(
-        std::memchr(from, needle[0], static_cast<std::size_t>(end - from) - n + 1));
-    if (hit == nullptr) break;
-    if (std::memcmp(hit, needle, n) == 0) return hit;
-    from = hit + 1;
-  }
-  return end;
-}
-
-// Steps over one CR and then one LF, as far as end.
-const char* SkipLineBreak(const char* at, const char* end) {
-  if (at < end && *at == '\r') ++at;
-  if (at < end && *at == '\n') ++at;
-  return at;
-}
-
-struct Placeholder {
-  int column;        // 1-based; 0 when the placeholder is not valid
-  const char* next;  // where scanning goes on
-};
-
-// Reads the placeholder at "%%" in [at, end). A valid one ("%%", 1 to 50
-// digits naming a column from 1 to ColumnCount, "%%") is passed whole; of an
-// invalid one only the "%%" and its digits are, so its closing "%%" can open
-// the next one. Values beyond 32 bits name no column.
-Placeholder ScanPlaceholder(const char* at, const char* end, int columns) {
-  const char* p = at + 2;
-  long long value = 0;
-  int digits = 0;
-  for (; p < end && digits < kMaxPlaceholderDigits && *p >= '0' && *p <= '9'; ++p, ++digits) {
-    if (value <= INT_MAX) value = value * 10 + (*p - '0');
-  }
-  bool closed = end - p >= 2 && p[0] == '%' && p[1] == '%';
-  if (closed && value >= 1 && value <= columns) return {static_cast<int>(value), p + 2};
-  return {0, p};
-}
-
-// What a merge reads besides the message.
 // Follows a text as it is written, piece by piece, and finds its first
 // recipient line the way ExtractRecipient finds it in a whole text: the first
 // "\r\n<<< " before any NUL byte, the address running to CR, LF, NUL or the
@@ -238,7 +196,7 @@ class FileWriter {
 
 // What pass 2 writes, and what a failed in-place rewrite puts back.
 struct Rewrite {
-  const MergeBuffer& merged;  // pass 1's text
+  MergeBuffer& merged;  // pass 1's text
   const ResultTable& table;
   bool header_guard;
   const char* old;  // the message as it was
@@ -328,6 +286,23 @@ bool ReplaceMessage(const char* path, const Rewrite& r) {
   return false;
 }
 
+// Pass 1, then the check that the recipient line survives pass 2: how both
+// ways of merging start. False after logging why.
+bool Prepare(const char* message, std::size_t length, const Rewrite& r,
+             const MergeOptions& options) {
+  Expansion expansion{r.table, options, r.merged, {}};
+  ExpandBlocks(message, length, expansion);
+  if (r.merged.failed()) {
+    Log().Write(kOutOfMemory);
+    return false;
+  }
+  if (options.recipient != nullptr && !KeepsRecipient(r, options.recipient)) {
+    Log().Write(kRecipientChanged);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
@@ -337,22 +312,24 @@ bool WriteMergedMessage(const char* path, const char* message, std::size_t lengt
     return false;
   }
   MergeBuffer merged;
-  Expansion expansion{table, options, merged, {}};
-  ExpandBlocks(message, length, expansion);
-  if (merged.failed()) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
   const Rewrite rewrite{merged, table, options.header_guard, message, length};
-  if (options.recipient != nullptr && !KeepsRecipient(rewrite, options.recipient)) {
-    Log().Write(kRecipientChanged);
-    return false;
-  }
+  if (!Prepare(message, length, rewrite, options)) return false;
   if (!ReplaceMessage(path, rewrite)) {
     Log().Write(kWriteError);
     return false;
   }
   return true;
+}
+
+bool MergeMessage(const char* message, std::size_t length, const ResultTable& table,
+                  const MergeOptions& options, MergeBuffer* out) {
+  MergeBuffer merged;
+  const Rewrite rewrite{merged, table, options.header_guard, message, length};
+  if (!Prepare(message, length, rewrite, options)) return false;
+  Watched<MergeBuffer> written{*out, {}};
+  FillFromFirstRow(rewrite, written);
+  if (out->failed()) Log().Write(kOutOfMemory);
+  return !out->failed();
 }
 
 }  // namespace kelvorin

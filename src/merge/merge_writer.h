@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "merge_buffer.h"
 #include "result_table.h"
 
 namespace kelvorin {
@@ -33,6 +34,12 @@ struct MergeOptions {
 // after logging why, the file left as it was.
 [[nodiscard]] bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
                                       const ResultTable& table, const MergeOptions& options);
+
+// The same merge into out instead of a file: the bytes WriteMergedMessage
+// would write. False after logging why (no memory, the recipient line
+// changed); out is then not to be used.
+[[nodiscard]] bool MergeMessage(const char* message, std::size_t length, const ResultTable& table,
+                                const MergeOptions& options, MergeBuffer* out);
 
 }  // namespace kelvorin
 

@@ -45,6 +45,12 @@ class Profile {
   std::size_t Read(const char* section, const char* key, const char* fallback, char* out,
                    std::size_t cap) const;
 
+  // Stores the names of the keys in [section] (lines with "="), each followed
+  // by a NUL, and one more NUL after the last. Returns the bytes stored before
+  // that last NUL. cap must hold the whole list: how a list too long for it is
+  // cut differs between Win32 and Wine.
+  std::size_t Keys(const char* section, char* out, std::size_t cap) const;
+
  private:
   const char* path_;
   char* text_ = nullptr;  // the file's bytes where the backend parses it itself
@@ -118,6 +124,22 @@ void Close(File file);
 // change durable. Never replaces a file: kExists when to is taken. Fails on a
 // move between volumes, which could not be one step.
 [[nodiscard]] bool MoveNoReplace(const char* from, const char* to, Status* why = nullptr);
+
+// Whether path names an existing folder.
+bool IsFolder(const char* path);
+
+// Calls visit(context, name) for each file directly in folder, in no
+// particular order; folders are passed over. False when the folder cannot be
+// read.
+[[nodiscard]] bool ListFiles(const char* folder, void (*visit)(void* context, const char* name),
+                             void* context);
+
+// Whether the process's standard error goes to a terminal.
+bool ErrorIsTerminal();
+
+// Makes standard output and standard error pass bytes unchanged: Windows
+// would otherwise write every LF as CR LF.
+void SetBinaryOutput();
 
 // Memory from the C heap, in one place so that tests can make it run out.
 // Allocate and Reallocate return null on failure (the old block then stays

@@ -4,6 +4,7 @@
 // takes a shared lock and a writer an exclusive one, both without waiting, so
 // an open fails with kBusy exactly where CreateFileA would report a sharing
 // violation. Every opener in Kelvorin takes these locks, so they agree.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -269,6 +270,31 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
   SyncFolderOf(from);
   return true;
 }
+
+bool IsFolder(const char* path) {
+  struct stat info;
+  return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool ListFiles(const char* folder, void (*visit)(void* context, const char* name), void* context) {
+  DIR* dir = ::opendir(folder);
+  if (dir == nullptr) return false;
+  const std::string base = std::string(folder) + "/";
+  while (const dirent* entry = ::readdir(dir)) {
+    struct stat info;
+    if (::stat((base + entry->d_name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      visit(context, entry->d_name);
+    }
+  }
+  ::closedir(dir);
+  return true;
+}
+
+bool ErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) != 0;
+}
+
+void SetBinaryOutput() {}
 
 LocalTime Now() {
   time_t now = ::time(nullptr);

@@ -88,30 +88,40 @@ void SplitEntry(Span line, Span* key, Span* value) {
   *value = Trim(Span{eq + 1, line.end});
 }
 
-// Finds key in the first section named section. Returns false when absent.
-bool FindValue(Span text, const char* section, const char* key, Span* value) {
+// Hands each entry of the first section named section to visit(key, value),
+// until visit returns true; value->begin is null for a line without "=".
+template <typename Visit>
+void ForEachEntry(Span text, const char* section, Visit visit) {
   const char* at = text.begin;
-  const char* end = text.end;
-  if (text.size() >= 3 && std::memcmp(at, "\xEF\xBB\xBF", 3) == 0)
-    at += 3;  // UTF-8 byte-order mark
+  if (text.size() >= 3 && std::memcmp(at, "\xEF\xBB\xBF", 3) == 0) at += 3;  // byte-order mark
   bool inside = false;
-  while (at < end) {
+  while (at < text.end) {
     const char* eol =
-        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-    Span line = Trim(Span{at, eol ? eol : end});
-    at = eol ? eol + 1 : end;
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(text.end - at)));
+    Span line = Trim(Span{at, eol ? eol : text.end});
+    at = eol ? eol + 1 : text.end;
     Span name;
     if (SectionName(line, &name)) {
-      if (inside) return false;  // only the first matching section is searched
+      if (inside) return;  // only the first matching section counts
       inside = SameName(name, section);
-      continue;
+    } else if (inside && line.size() > 0 && *line.begin != ';') {
+      Span key, value;
+      SplitEntry(line, &key, &value);
+      if (visit(key, value)) return;
     }
-    if (!inside || line.size() == 0 || *line.begin == ';') continue;
-    Span entry_key;
-    SplitEntry(line, &entry_key, value);
-    if (SameName(entry_key, key)) return value->begin != nullptr;
   }
-  return false;
+}
+
+// Finds key in the first section named section. Returns false when absent.
+bool FindValue(Span text, const char* section, const char* key, Span* value) {
+  bool found = false;
+  ForEachEntry(text, section, [&](Span entry_key, Span entry_value) {
+    if (!SameName(entry_key, key)) return false;
+    found = entry_value.begin != nullptr;
+    *value = entry_value;
+    return true;
+  });
+  return found;
 }
 
 Span Unquote(Span value) {
@@ -151,6 +161,24 @@ std::size_t Profile::Read(const char* section, const char* key, const char* fall
   def.end = def.begin + std::strlen(def.begin);
   while (def.end > def.begin && def.end[-1] == ' ') --def.end;
   return Store(def, out, cap);
+}
+
+std::size_t Profile::Keys(const char* section, char* out, std::size_t cap) const {
+  if (cap < 2) return 0;
+  std::size_t used = 0;
+  if (text_ != nullptr) {
+    // Like Win32, a line without "=" names no key here.
+    ForEachEntry(Span{text_, text_ + size_}, section, [&](Span key, Span value) {
+      if (value.begin == nullptr) return false;
+      if (used + key.size() + 2 > cap) return true;  // the list is cut where it does not fit
+      std::memcpy(out + used, key.begin, key.size());
+      used += key.size();
+      out[used++] = '\0';
+      return false;
+    });
+  }
+  out[used] = '\0';
+  return used;
 }
 
 }  // namespace platform

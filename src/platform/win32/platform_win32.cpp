@@ -1,5 +1,7 @@
 // Windows backend of platform.h: the Win32 calls themselves, with the access
 // and share modes that give Kelvorin its file semantics.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -89,6 +91,12 @@ std::size_t Profile::Read(const char* section, const char* key, const char* fall
   // An empty name would send the reader to the Windows folder.
   const char* path = path_ != nullptr && path_[0] != '\0' ? path_ : "\\";
   return GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(cap), path);
+}
+
+std::size_t Profile::Keys(const char* section, char* out, std::size_t cap) const {
+  if (cap < 2) return 0;
+  const char* path = path_ != nullptr && path_[0] != '\0' ? path_ : "\\";
+  return GetPrivateProfileStringA(section, nullptr, "", out, static_cast<DWORD>(cap), path);
 }
 
 bool OpenForRead(const char* path, File* out, Status* why) {
@@ -240,6 +248,35 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
   // becoming a copy; without MOVEFILE_REPLACE_EXISTING a taken name fails.
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
+}
+
+bool IsFolder(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ListFiles(const char* folder, void (*visit)(void* context, const char* name), void* context) {
+  char pattern[kMaxPath + 4];
+  int n = std::snprintf(pattern, sizeof pattern, "%s\\*", folder);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof pattern) return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) visit(context, found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
+}
+
+bool ErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void SetBinaryOutput() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 LocalTime Now() {

@@ -1,0 +1,155 @@
+#include "check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "folder_check.h"
+#include "log_summary.h"
+#include "message_check.h"
+#include "message_text.h"
+#include "paths.h"
+#include "platform.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr char kHelp[] =
+    "kelvorin-check: see what the Kelvorin plug-in would make of a mailing, and what its\n"
+    "log says of one afterwards. It reads what the plug-in reads and changes nothing.\n"
+    "\n"
+    "  kelvorin-check MESSAGE [--recipient ADDRESS] [--ini PATH]\n"
+    "      Merges MESSAGE in memory as the plug-in would, with the rows of the message's\n"
+    "      recipient (or of ADDRESS). The merged message goes to standard output, byte\n"
+    "      for byte; the lines the plug-in would log, then every problem found, each\n"
+    "      with its file and line, go to standard error.\n"
+    "  kelvorin-check FOLDER [--ini PATH]\n"
+    "      Checks every message file in FOLDER (names beginning with a dot are passed\n"
+    "      over) and prints how many would merge, fail (by error line) or get no rows,\n"
+    "      then one line per failing file.\n"
+    "  kelvorin-check --log LOGFILE [--since STAMP] [--until STAMP]\n"
+    "      Summarises a mailing from the plug-in's log: runs, completed, failed by\n"
+    "      error line, messages deleted or moved, first and last time stamp, slowest\n"
+    "      minute. STAMP is a time stamp as the log writes it: \"hh:mm:ss dd-mm-yyyy\".\n"
+    "\n"
+    "  --ini PATH   the plug-in's settings file (default: kelvorin.INI beside this program)\n"
+    "\n"
+    "Problems found: keys of [Database] and [Options] the plug-in does not read, values\n"
+    "longer than it keeps, Source, Request or the query file missing, a query without\n"
+    "%recipient%, the data source's errors, a message without a recipient line, a\n"
+    "row-block marker without a partner, placeholders that name no column or stand\n"
+    "outside every row block while several rows came, row blocks without rows, and a\n"
+    "marker or placeholder left in the merged message.\n"
+    "\n"
+    "Exit status: 0 nothing is wrong, 1 a problem was found, 2 the check could not run.\n";
+
+struct Arguments {
+  std::string target, ini, recipient, log, since, until;
+};
+
+// False for anything but the forms in kHelp.
+bool Parse(int argc, char** argv, Arguments* a) {
+  std::map<std::string, std::string*> options = {{"--ini", &a->ini},
+                                                 {"--recipient", &a->recipient},
+                                                 {"--log", &a->log},
+                                                 {"--since", &a->since},
+                                                 {"--until", &a->until}};
+  for (int i = 1; i < argc; ++i) {
+    auto option = options.find(argv[i]);
+    if (option != options.end() && i + 1 < argc && option->second->empty()) {
+      *option->second = argv[++i];
+    } else if (argv[i][0] != '-' && a->target.empty()) {
+      a->target = argv[i];
+    } else {
+      return false;
+    }
+  }
+  bool log_form = !a->log.empty() && a->target.empty() && a->ini.empty() && a->recipient.empty();
+  bool check_form = a->log.empty() && !a->target.empty() && a->since.empty() && a->until.empty();
+  return (log_form || check_form) && a->recipient.size() < kRecipientCapacity;
+}
+
+void Print(const Findings& findings) {
+  for (const Finding& f : findings)
+    std::fprintf(stderr, "%s: %s\n", f.where.c_str(), f.text.c_str());
+}
+
+int CheckOne(const Arguments& a, const CheckInputs& in, const Findings& ini_findings) {
+  OdbcHandles* connection = nullptr;
+  MessageReport r = CheckMessage(a.target.c_str(), in, &connection);
+  CloseQuery(connection);
+  platform::SetBinaryOutput();
+  std::fwrite(r.output.data(), 1, r.output.size(), stdout);
+  std::fflush(stdout);
+  std::fwrite(r.log.data(), 1, r.log.size(), stderr);
+  Print(ini_findings);
+  Print(r.findings);
+  return ini_findings.empty() && r.findings.empty() ? 0 : 1;
+}
+
+// The settings file beside this program, or as given; its folder holds the
+// files it names by bare name. False when it cannot be read.
+bool FindIni(const std::string& given, std::string* ini, std::string* directory) {
+  char module[platform::kMaxPath + 1], folder[platform::kMaxPath + 1];
+  if (!given.empty()) {
+    *ini = given;
+  } else {
+    if (!platform::ModulePath(module, sizeof module) ||
+        !platform::DirectoryOf(module, folder, sizeof folder)) {
+      return false;
+    }
+    *ini = std::string(folder) + "kelvorin.INI";
+  }
+  platform::File file;
+  if (!platform::OpenForRead(ini->c_str(), &file)) return false;
+  platform::Close(file);
+  *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder) ? folder : "";
+  return true;
+}
+
+int Summarise(const Arguments& a) {
+  char* text = nullptr;
+  std::size_t length = 0;
+  if (!LoadWholeFile(a.log.c_str(), &text, &length)) {
+    std::fprintf(stderr, "kelvorin-check: cannot read the log %s\n", a.log.c_str());
+    return 2;
+  }
+  std::string log(text, length);
+  FreeText(text);
+  int status = SummariseLog(log, a.since, a.until, stdout);
+  if (status == 2)
+    std::fputs("kelvorin-check: --since and --until take \"hh:mm:ss dd-mm-yyyy\"\n", stderr);
+  return status;
+}
+
+}  // namespace
+
+int CheckMain(int argc, char** argv) {
+  Arguments a;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (!Parse(argc, argv, &a)) {
+    std::fputs("kelvorin-check: bad arguments; kelvorin-check --help tells the forms\n", stderr);
+    return 2;
+  }
+  if (!a.log.empty()) return Summarise(a);
+  std::string ini, directory;
+  if (!FindIni(a.ini, &ini, &directory)) {
+    std::fprintf(stderr, "kelvorin-check: cannot read the settings file %s\n",
+                 ini.empty() ? "kelvorin.INI" : ini.c_str());
+    return 2;
+  }
+  Findings ini_findings;
+  LintIni(ini.c_str(), &ini_findings);
+  CheckInputs in{ini.c_str(), directory.c_str(),
+                 a.recipient.empty() ? nullptr : a.recipient.c_str()};
+  if (platform::IsFolder(a.target.c_str())) return CheckFolder(a.target, in, ini_findings);
+  return CheckOne(a, in, ini_findings);
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,157 @@
+#include "lint.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+
+#include "platform.h"
+#include "settings.h"
+#include "template_scan.h"
+
+namespace kelvorin {
+namespace {
+
+// The keys the plug-in reads, and how many characters it keeps of each.
+struct Key {
+  const char* section;
+  const char* name;
+  std::size_t kept;
+};
+const Key kKeys[] = {
+    {"Database", "Source", kTextValueCapacity - 1},
+    {"Database", "Username", kTextValueCapacity - 1},
+    {"Database", "Password", kTextValueCapacity - 1},
+    {"Database", "Rowname", kOptionCapacity - 1},
+    {"Database", "Request", kRequestCapacity - 1},
+    {"Options", "DeleteOnErrors", kOptionCapacity - 1},
+    {"Options", "SkipSpaces", kOptionCapacity - 1},
+    {"Options", "FormatLeft", kOptionCapacity - 1},
+    {"Options", "FormatRight", kOptionCapacity - 1},
+    {"Options", "HeaderGuard", kOptionCapacity - 1},
+    {"Options", "Quarantine", kRequestCapacity - 1},
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Edits (insert, delete, replace a letter) that turn a into b.
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      std::size_t replaced = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+      diagonal = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, replaced});
+    }
+  }
+  return row[b.size()];
+}
+
+// The known key nearest to name, or "" when none is within three edits.
+std::string Nearest(const std::string& name) {
+  std::string best;
+  std::size_t best_distance = 4;
+  for (const Key& k : kKeys) {
+    std::size_t d = Distance(Lower(name), Lower(k.name));
+    if (d < best_distance) best = k.name, best_distance = d;
+  }
+  return best;
+}
+
+void LintSection(const platform::Profile& ini, const std::string& where, const char* section,
+                 Findings* out) {
+  char names[8192];
+  ini.Keys(section, names, sizeof names);
+  for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) {
+    auto known = [&](const Key& k) {
+      return Lower(k.section) == Lower(section) && Lower(k.name) == Lower(name);
+    };
+    if (std::any_of(std::begin(kKeys), std::end(kKeys), known)) continue;
+    std::string text = std::string("[") + section + "] " + name + " is not a key the plug-in reads";
+    std::string near = Nearest(name);
+    out->push_back({where, text + (near.empty() ? "" : "; did you mean " + near + "?")});
+  }
+}
+
+int LineOf(const char* begin, const char* at) {
+  return 1 + static_cast<int>(std::count(begin, at, '\n'));
+}
+
+}  // namespace
+
+void LintIni(const char* ini_path, Findings* out) {
+  platform::Profile ini(ini_path);
+  for (const char* section : {"Database", "Options"}) LintSection(ini, ini_path, section, out);
+  for (const Key& k : kKeys) {
+    char value[8192];
+    std::size_t n = ini.Read(k.section, k.name, "", value, sizeof value);
+    if (n <= k.kept) continue;
+    out->push_back({ini_path, std::string("[") + k.section + "] " + k.name + " has " +
+                                  std::to_string(n) + " characters; the plug-in keeps the first " +
+                                  std::to_string(k.kept)});
+  }
+}
+
+void LintTemplate(const std::string& name, const char* message, std::size_t length,
+                  const std::string& marker, int columns, int rows, Findings* out) {
+  const char* end = message + length;
+  auto at = [&](const char* p) { return name + ":" + std::to_string(LineOf(message, p)); };
+  std::vector<std::pair<const char*, const char*>> blocks;  // from opening to closing marker
+  for (const char* pos = message;;) {
+    const char* open = Find(pos, end, marker.data(), marker.size());
+    if (open == end) break;
+    const char* close = Find(open + marker.size(), end, marker.data(), marker.size());
+    if (close == end) {
+      out->push_back(
+          {at(open), "row-block marker " + marker +
+                         " has no partner: it is sent as it is, with the text after it"});
+      break;
+    }
+    blocks.push_back({open, close});
+    if (rows == 0) out->push_back({at(open), "row block, but the query gives no rows"});
+    pos = close + marker.size();
+  }
+  for (const char* pos = message; (pos = Find(pos, end, "%%", 2)) != end;) {
+    Placeholder p = ScanPlaceholder(pos, end, INT_MAX);
+    std::string text = "%%" + std::to_string(p.column) + "%%";
+    auto inside = [pos](auto& b) { return b.first < pos && pos < b.second; };
+    if (p.column > 0 && columns >= 0 && p.column > columns) {
+      out->push_back({at(pos), "placeholder " + text + " names no column: the query gives " +
+                                   std::to_string(columns) + ", so it is sent as written"});
+    } else if (p.column > 0 && rows > 1 && std::none_of(blocks.begin(), blocks.end(), inside)) {
+      out->push_back({at(pos), "placeholder " + text +
+                                   " is outside every row block: only the "
+                                   "first of the " +
+                                   std::to_string(rows) + " rows fills it"});
+    }
+    pos = p.next;
+  }
+}
+
+void LintMerged(const std::string& name, const std::string& merged, const std::string& marker,
+                int columns, Findings* out) {
+  const char* begin = merged.data();
+  const char* end = begin + merged.size();
+  auto at = [&](const char* p) {
+    return name + ":" + std::to_string(LineOf(begin, p)) + " merged";
+  };
+  if (const char* m = Find(begin, end, marker.data(), marker.size()); m != end) {
+    out->push_back({at(m), "block marker " + marker + " left in the merged message"});
+  }
+  for (const char* pos = begin; (pos = Find(pos, end, "%%", 2)) != end;) {
+    Placeholder p = ScanPlaceholder(pos, end, columns);
+    if (p.column > 0) {
+      out->push_back(
+          {at(pos), "placeholder %%" + std::to_string(p.column) + "%% left in the merged message"});
+    }
+    pos = p.next;
+  }
+}
+
+}  // namespace kelvorin

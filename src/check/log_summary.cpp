@@ -1,0 +1,119 @@
+#include "log_summary.h"
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <vector>
+
+namespace kelvorin {
+namespace {
+
+// A moment as a number that sorts like time: minutes since 1 March of year 0
+// times 60 plus the second. -1 for text that is no "hh:mm:ss dd-mm-yyyy".
+long long Moment(const std::string& stamp) {
+  int h, m, s, day, month, year;
+  char tail;
+  if (std::sscanf(stamp.c_str(), "%2d:%2d:%2d %2d-%2d-%4d%c", &h, &m, &s, &day, &month, &year,
+                  &tail) != 6) {
+    return -1;
+  }
+  if (h > 23 || m > 59 || s > 60 || day < 1 || day > 31 || month < 1 || month > 12) return -1;
+  // Days from a fixed origin, counting March as the first month so that the
+  // leap day falls at the end of a year.
+  long long y = month <= 2 ? year - 1 : year;
+  long long days = 365 * y + y / 4 - y / 100 + y / 400 + (153 * ((month + 9) % 12) + 2) / 5 + day;
+  return ((days * 24 + h) * 60 + m) * 60 + s;
+}
+
+}  // namespace
+
+std::string ErrorGroup(const std::string& text) {
+  for (const char* label : {"ERROR: can't load file", "ERROR: can't delete message file",
+                            "ERROR: can't quarantine message file"}) {
+    if (text.rfind(label, 0) == 0) return label;
+  }
+  std::size_t bracket = text.find("] ");
+  return text.rfind("ERROR: configuration", 0) == 0 && bracket != std::string::npos
+             ? text.substr(0, bracket + 1)
+             : text;
+}
+
+namespace {
+
+// Lines that only follow the cause of a failure.
+bool FollowsCause(const std::string& text) {
+  return text.rfind("ERROR: SQL native error", 0) == 0 ||
+         text.rfind("ERROR: SQL message -", 0) == 0 ||
+         text.rfind("ERROR: can't delete message file", 0) == 0 ||
+         text.rfind("ERROR: can't quarantine message file", 0) == 0;
+}
+
+struct Tally {
+  long runs = 0, completed = 0, deleted = 0, moved = 0;
+  std::map<std::string, long> causes;
+  std::map<long long, long> runs_by_minute;
+  long long first = -1, last = -1;
+  std::string first_stamp, last_stamp;
+};
+
+void Count(Tally& t, long long moment, const std::string& stamp, const std::string& text) {
+  if (t.first < 0) t.first = moment, t.first_stamp = stamp;
+  t.last = moment, t.last_stamp = stamp;
+  if (text.rfind("+++ Process:", 0) == 0) ++t.runs, ++t.runs_by_minute[moment / 60];
+  if (text == "Complete!") ++t.completed;
+  if (text == "--- Errors occured, message was deleted") ++t.deleted;
+  if (text.rfind("--- Errors occured, message was moved to", 0) == 0) ++t.moved;
+  if (text.rfind("ERROR: ", 0) == 0 && !FollowsCause(text)) ++t.causes[ErrorGroup(text)];
+}
+
+// The minute between the first and the last run with the fewest runs started.
+std::string SlowestMinute(const Tally& t, const std::map<long long, std::string>& names) {
+  if (t.runs_by_minute.empty()) return "none";
+  long long from = t.runs_by_minute.begin()->first, to = t.runs_by_minute.rbegin()->first;
+  long long slowest = from;
+  for (long long minute = from; minute <= to; ++minute) {
+    auto count = [&](long long m) {
+      auto it = t.runs_by_minute.find(m);
+      return it == t.runs_by_minute.end() ? 0 : it->second;
+    };
+    if (count(minute) < count(slowest)) slowest = minute;
+  }
+  auto runs = t.runs_by_minute.find(slowest);
+  std::string name = names.count(slowest) ? names.at(slowest) : "a minute without a log line";
+  return name + ", " + std::to_string(runs == t.runs_by_minute.end() ? 0 : runs->second) + " runs";
+}
+
+}  // namespace
+
+int SummariseLog(const std::string& log, const std::string& since, const std::string& until,
+                 std::FILE* out) {
+  long long from = 0, to = LLONG_MAX;
+  if (!since.empty() && (from = Moment(since)) < 0) return 2;
+  if (!until.empty() && (to = Moment(until)) < 0) return 2;
+  Tally t;
+  std::map<long long, std::string> minute_names;  // "hh:mm dd-mm-yyyy"
+  for (std::size_t at = 0, end; at < log.size(); at = end + 2) {
+    end = std::min(log.find("\r\n", at), log.size());
+    const std::string line = log.substr(at, end - at);
+    long long moment = line.size() >= 20 ? Moment(line.substr(0, 19)) : -1;
+    if (moment < from || moment > to) continue;  // continuation lines have no stamp: -1
+    minute_names.emplace(moment / 60, line.substr(0, 5) + line.substr(8, 11));
+    Count(t, moment, line.substr(0, 19), line.substr(20));
+  }
+  // A window may cut a run off from its end: no run counts as failed twice.
+  const long failed = std::max(0L, t.runs - t.completed);
+  if (t.first < 0) {
+    std::fprintf(out, "no entries\n");
+    return 0;
+  }
+  std::fprintf(out, "entries from %s to %s\n", t.first_stamp.c_str(), t.last_stamp.c_str());
+  std::fprintf(out, "  runs        %8ld\n  completed   %8ld\n  failed      %8ld\n", t.runs,
+               t.completed, failed);
+  for (const auto& [cause, count] : t.causes)
+    std::fprintf(out, "    %8ld  %s\n", count, cause.c_str());
+  std::fprintf(out, "  deleted     %8ld\n  moved       %8ld\n", t.deleted, t.moved);
+  std::fprintf(out, "  slowest minute: %s\n", SlowestMinute(t, minute_names).c_str());
+  return failed > 0 ? 1 : 0;
+}
+
+}  // namespace kelvorin

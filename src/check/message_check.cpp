@@ -1,0 +1,114 @@
+#include "message_check.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "paths.h"
+#include "run.h"
+#include "run_log.h"
+
+namespace kelvorin {
+namespace {
+
+constexpr char kNoData[] = "ERROR: no data was retrived";
+
+void Keep(void* log, const char* entry, std::size_t length) {
+  static_cast<std::string*>(log)->append(entry, length);
+}
+
+// The first "ERROR: " text among the entries of log, without its stamp.
+std::string FirstError(const std::string& log) {
+  for (std::size_t at = 0; (at = log.find("ERROR: ", at)) != std::string::npos; ++at) {
+    if (at == 20 || (at > 21 && log.compare(at - 22, 2, "\r\n") == 0)) {
+      return log.substr(at, log.find("\r\n", at) - at);
+    }
+  }
+  return "";
+}
+
+// What the check learnt on its way through the steps.
+struct Progress {
+  std::unique_ptr<ResultTable> table;
+  bool query_ran = false;
+  char own[kRecipientCapacity] = {};  // the message's own recipient
+};
+
+bool Merge(const Run& run, const Progress& p, MessageReport& r) {
+  MergeOptions options = MergeOptionsOf(run);
+  options.recipient = p.own;  // even when the rows are someone else's: the line must stay
+  MergeBuffer out;
+  if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out)) return false;
+  r.output.assign(out.text(), out.size());
+  Log().Write("Complete!");
+  return true;
+}
+
+bool Steps(Run& run, const CheckInputs& in, Progress& p, MessageReport& r) {
+  if (!ReadSettings(in.ini, in.directory, &run.settings)) return false;
+  if (!LoadTexts(run) || !TakeRecipient(run)) return false;
+  std::strcpy(p.own, run.recipient);
+  if (in.recipient != nullptr) std::strcpy(run.recipient, in.recipient);
+  if (std::strstr(run.query_text, "%recipient%") == nullptr) {
+    r.findings.push_back({run.settings.Request,
+                          "no %recipient% in the query: every message "
+                          "gets the same rows"});
+  }
+  if (!PrepareQuery(run)) return false;
+  p.table = std::make_unique<ResultTable>(run.settings.SkipSpaces);
+  p.query_ran = QueryRows(run, p.table.get());
+  return p.query_ran && Merge(run, p, r);
+}
+
+// What the plug-in would do with a message whose run failed.
+std::string Policy(const Settings& s) {
+  if (!s.DeleteOnErrors) return "leave it unmerged";
+  return s.Quarantine[0] != '\0' ? "move it to the quarantine" : "delete it";
+}
+
+void Lint(const Run& run, const Progress& p, MessageReport& r) {
+  const std::string name = platform::BaseName(run.message_path);
+  if (!r.merged) {
+    r.findings.insert(r.findings.begin(), {name, "the plug-in would fail with \"" + r.error +
+                                                     "\" and " + Policy(run.settings)});
+  }
+  if (run.message_text == nullptr) return;
+  int columns = p.query_ran ? p.table->ColumnCount() : -1;
+  int rows = p.query_ran ? p.table->RowCount() : r.error == kNoData ? 0 : -1;
+  Findings found;
+  LintTemplate(name, run.message_text, run.message_length, run.settings.BlockMarker, columns, rows,
+               &found);
+  // In the order of the message's lines.
+  std::stable_sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
+    return std::atoi(a.where.c_str() + a.where.rfind(':') + 1) <
+           std::atoi(b.where.c_str() + b.where.rfind(':') + 1);
+  });
+  r.findings.insert(r.findings.end(), found.begin(), found.end());
+  if (r.merged) LintMerged(name, r.output, run.settings.BlockMarker, columns, &r.findings);
+}
+
+}  // namespace
+
+MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles** connection) {
+  MessageReport report;
+  Log().SetObserver(Keep, &report.log);
+  Progress progress;
+  Run run;
+  run.message_path = path;
+  run.handles = *connection;
+  Log().WritePair("+++ Process:", path);
+  report.merged = Steps(run, in, progress, report);
+  Log().SetObserver(nullptr, nullptr);
+  if (!progress.query_ran) {  // a failed query may have broken the connection
+    CloseQuery(run.handles);
+    run.handles = nullptr;
+  }
+  *connection = run.handles;  // kept for the next message
+  run.handles = nullptr;
+  report.error = report.merged ? "" : FirstError(report.log);
+  Lint(run, progress, report);
+  return report;
+}
+
+}  // namespace kelvorin
