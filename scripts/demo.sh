@@ -2,7 +2,8 @@
 # The program's main job in one command: builds kelvorin, lays it out under
 # build/demo/ with its INI, a query file and a sample SQLite database of
 # customers and orders behind an ODBC data source, merges one customer's
-# message, and shows the message before and after and the run's log lines.
+# message, and shows the message before and after and the run's log lines;
+# then lets kelvorin-check find the mistakes in a draft template.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,11 +20,11 @@ fi
 
 echo "== building build/kelvorin"
 cmake -S . -B build >/dev/null
-cmake --build build -j "$(nproc)" --target kelvorin >/dev/null
+cmake --build build -j "$(nproc)" --target kelvorin kelvorin-check >/dev/null
 
 demo=$root/build/demo
 rm -rf "$demo" && mkdir -p "$demo"
-cp build/kelvorin "$demo/kelvorin"
+cp build/kelvorin build/kelvorin-check "$demo/"
 
 sqlite3 "$demo/shop.db" <<'SQL'
 CREATE TABLE customers (id INTEGER PRIMARY KEY, email VARCHAR(100), name VARCHAR(60));
@@ -69,3 +70,11 @@ echo; echo "== the message after the run"
 cat "$demo/message.txt" | tr -d '\r'
 echo; echo "== the log of the run (build/demo/kelvorin.LOG)"
 cat "$demo/kelvorin.LOG" | tr -d '\r'
+
+printf '%s\r\n' 'Subject: Your orders, %%1%%' '<<< lee@example.com' '' \
+  'Your orders:' '%kelvorin%' '  #%%2%%  %%4%%  EUR %%6%%' '' 'Yours, Northwind' >"$demo/draft.txt"
+echo; echo "== a draft template, checked: build/demo/kelvorin-check draft.txt"
+cat "$demo/draft.txt" | tr -d '\r'
+echo "-- standard error:"
+(cd "$demo" && ODBCINI="$demo/odbc.ini" ./kelvorin-check draft.txt 2>&1 >/dev/null | tr -d '\r') ||
+  echo "-- exit status $? (1: problems found)"
