@@ -9,7 +9,7 @@
 # the durable floor (the same, then the rows written to a temporary file,
 # fsync, rename, fsync of the folder), kelvorin and the Python script a user
 # would otherwise write (bench/merge.py), N runs each (default 500) in R turns
-# (default 20); then the growth with the rows, and kelvorin.exe under Wine
+# (default 50); then the growth with the rows, and kelvorin.exe under Wine
 # unless --no-wine. Peak memory: /usr/bin/time. The merge alone: Google
 # Benchmark (bench/merge_bench.cpp). It installs what is missing, builds
 # Release into build-bench/ (and build-bench-win/ for Wine), starts SQLite and
@@ -20,7 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-runs=500 rounds=20 wine=1
+runs=500 rounds=50 wine=1
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
@@ -122,12 +122,17 @@ quiet() {
   "$@" 2>"$state/stderr" || { cat "$state/stderr" >&2; exit 1; }
 }
 
-bench() {  # N RUNS JSON [hyperfine options]
+# With "again", kelvorin runs a second time under another name: the ratio of
+# the two is the resolution of the measurement, what noise alone makes of 1.
+bench() {  # N RUNS JSON [again]
   local n=$1 count=$2 json=$3
-  shift 3
   programs "$n"
+  if [ "${4:-}" = again ]; then
+    commands+=(-n "kelvorin, again" "$work/install/kelvorin $work/again.txt")
+    prepare+=(--prepare "cp $work/rows$n.txt $work/again.txt")
+  fi
   quiet hyperfine -N --style none --warmup 1 --runs "$count" "${prepare[@]}" "${commands[@]}" \
-    --export-json "$json" "$@"
+    --export-json "$json"
   check "$n"
 }
 
@@ -156,7 +161,7 @@ for engine in sqlite pg; do
   echo "== $engine: whole runs, $runs per program in $rounds turns" \
     "(load $(cut -d' ' -f1 /proc/loadavg))"
   for round in $(seq "$rounds"); do
-    bench 3 $((runs / rounds)) "$results/whole-$engine-$round.json"
+    bench 3 $((runs / rounds)) "$results/whole-$engine-$round.json" again
   done
   echo "== $engine: growth with the rows, and peak memory"
   for n in 1 10 100 1000 5000; do bench "$n" 20 "$results/rows-$engine-$n.json"; done
