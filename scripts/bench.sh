@@ -16,7 +16,7 @@
 # a private PostgreSQL with tests/e2e/engines.sh in a temporary folder that
 # also holds the message files (so every fsync reaches the disk), and removes
 # it all at the end. Raw results stay in build-bench/results/.
-set -euo pipefail
+set -eEuo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -65,7 +65,7 @@ fi
 state=$(mktemp -d /tmp/kelvorin-bench.XXXXXX)
 chmod 755 "$state"  # the database server runs as the postgres user
 cleanup() {
-  [ $wine = 1 ] && WINEPREFIX=$KELVORIN_WINEPREFIX wineserver -k >/dev/null 2>&1
+  [ $wine = 0 ] || WINEPREFIX=$KELVORIN_WINEPREFIX wineserver -k >/dev/null 2>&1 || true
   tests/e2e/engines.sh stop "$state" >/dev/null 2>&1 || true
   rm -rf "$state" "/dev/shm/kelvorin-bench.$$"
 }
