@@ -1,17 +1,27 @@
-/* The floor: what no merge program can avoid. It starts, connects to the data
+/* The floors: what no merge program can avoid. It starts, connects to the data
  * source through ODBC, runs the query it is given (the recipient already put
- * in), fetches every row and exits. No INI, no log, no message file: whatever
- * a merge program spends beyond this is its own cost.
+ * in), fetches every row and exits. No INI, no log, no message to read:
+ * whatever a merge program spends beyond this is its own cost.
  *
- *   kelvorin_floor DSN USER PASSWORD SQL
+ *   kelvorin_floor DSN USER PASSWORD SQL           connect, query, fetch
+ *   kelvorin_floor DSN USER PASSWORD SQL TARGET    ... and replace TARGET
+ *                                                  durably with the rows
  *
- * Exits 0 when at least one row came, 1 otherwise (the driver's diagnostics
- * on stderr), so a benchmark can tell a real run from a failed one.
+ * With TARGET (the durable floor) the rows go, one line each with the cells
+ * separated by tabs, to a temporary file beside TARGET, which is flushed to
+ * the disk, renamed over TARGET, and the folder flushed: the least a merge
+ * program must do so that a crash leaves either the old file or the new one.
+ *
+ * Exits 0 when at least one row came (and TARGET was replaced), 1 otherwise
+ * (the reason on stderr), so a benchmark can tell a real run from a failed one.
  */
+#include <fcntl.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 /* Bound as text, as a merge program would need every value. A column gets
  * room for its display size in UTF-8 (4 bytes a character), or 64 KiB, the
@@ -43,9 +53,18 @@ static void PrintDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
   }
 }
 
+static void WriteRow(FILE* out, char areas[][DATA_AREA], const SQLLEN* indicators, int columns) {
+  for (int c = 0; c < columns; ++c) {
+    if (c > 0) putc('\t', out);
+    if (indicators[c] != SQL_NULL_DATA) fputs(areas[c], out);
+  }
+  fputs("\r\n", out);
+}
+
 /* Binds every column (at most MAX_COLUMNS) to one text area each and fetches
- * row after row. Returns the number of rows, or -1 on an error. */
-static long FetchAll(SQLHSTMT statement) {
+ * row after row, writing each to out when there is one. Returns the number of
+ * rows, or -1 on an error. */
+static long FetchAll(SQLHSTMT statement, FILE* out) {
   static char areas[MAX_COLUMNS][DATA_AREA];
   static SQLLEN indicators[MAX_COLUMNS];
   SQLSMALLINT columns = 0;
@@ -58,15 +77,43 @@ static long FetchAll(SQLHSTMT statement) {
   }
   long rows = 0;
   SQLRETURN rc;
-  while (SQL_SUCCEEDED(rc = SQLFetch(statement))) ++rows;
+  while (SQL_SUCCEEDED(rc = SQLFetch(statement))) {
+    if (out) WriteRow(out, areas, indicators, columns);
+    ++rows;
+  }
   return rc == SQL_NO_DATA ? rows : -1;
 }
 
-int main(int argc, char** argv) {
-  if (argc != 5) {
-    fputs("usage: kelvorin_floor DSN USER PASSWORD SQL\n", stderr);
-    return 2;
+/* The temporary file beside target: "<folder>/.<name>.floor-XXXXXX". */
+static FILE* CreateTemp(const char* target, char* temp, size_t cap) {
+  const char* slash = strrchr(target, '/');
+  int folder = slash ? (int)(slash - target + 1) : 0;
+  if (snprintf(temp, cap, "%.*s.%s.floor-XXXXXX", folder, target, target + folder) >= (int)cap)
+    return NULL;
+  int fd = mkstemp(temp);
+  return fd < 0 ? NULL : fdopen(fd, "w");
+}
+
+/* Flushes out to the disk, renames it over target and flushes the folder. */
+static int Replace(FILE* out, const char* temp, const char* target) {
+  int ok = fflush(out) == 0 && fsync(fileno(out)) == 0;
+  ok = fclose(out) == 0 && ok && rename(temp, target) == 0;
+  if (!ok) {
+    unlink(temp);
+    return 0;
   }
+  char folder[4096];
+  const char* slash = strrchr(target, '/');
+  snprintf(folder, sizeof folder, "%.*s", slash ? (int)(slash - target) + 1 : 1,
+           slash ? target : ".");
+  int fd = open(folder, O_RDONLY | O_DIRECTORY);
+  ok = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+/* Connects, runs sql and fetches its rows into out (or nowhere). */
+static long Query(char** argv, FILE* out) {
   SQLHENV environment = SQL_NULL_HENV;
   SQLHDBC connection = SQL_NULL_HDBC;
   SQLHSTMT statement = SQL_NULL_HSTMT;
@@ -79,7 +126,8 @@ int main(int argc, char** argv) {
     PrintDiagnostics(SQL_HANDLE_DBC, connection);
   } else {
     SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement);
-    if (SQL_SUCCEEDED(SQLExecDirect(statement, Text(argv[4]), SQL_NTS))) rows = FetchAll(statement);
+    if (SQL_SUCCEEDED(SQLExecDirect(statement, Text(argv[4]), SQL_NTS)))
+      rows = FetchAll(statement, out);
     if (rows < 0) PrintDiagnostics(SQL_HANDLE_STMT, statement);
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
     /* A clean goodbye: a server should not see every run as a dropped client. */
@@ -87,5 +135,28 @@ int main(int argc, char** argv) {
   }
   SQLFreeHandle(SQL_HANDLE_DBC, connection);
   SQLFreeHandle(SQL_HANDLE_ENV, environment);
+  return rows;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 5 && argc != 6) {
+    fputs("usage: kelvorin_floor DSN USER PASSWORD SQL [TARGET]\n", stderr);
+    return 2;
+  }
+  char temp[4096];
+  FILE* out = NULL;
+  if (argc == 6 && (out = CreateTemp(argv[5], temp, sizeof temp)) == NULL) {
+    perror("kelvorin_floor: temporary file");
+    return 1;
+  }
+  long rows = Query(argv, out);
+  if (out && rows > 0 && !Replace(out, temp, argv[5])) {
+    perror("kelvorin_floor: replacing the target");
+    return 1;
+  }
+  if (out && rows <= 0) {
+    fclose(out);
+    unlink(temp);
+  }
   return rows > 0 ? 0 : 1;
 }
