@@ -15,6 +15,7 @@ constexpr SQLULEN kMaxDataArea = 65536;
 // UTF-8, the 8-bit text of Linux drivers, takes up to 4 bytes a character.
 constexpr SQLULEN kBytesPerCharacter = 4;
 constexpr char kOutOfMemory[] = "ERROR: out of memory.";
+constexpr char kTooLong[] = "ERROR: a value is longer than 65535 bytes";
 
 SQLULEN Capped(SQLULEN n) {
   return n > kMaxDataArea ? kMaxDataArea : n;
@@ -222,6 +223,12 @@ const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b) {
   SQLRETURN rc = SQLGetData(statement, number, SQL_C_CHAR, b.long_value,
                             static_cast<SQLLEN>(kMaxDataArea), &length);
   if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return nullptr;
+  // MariaDB's driver fills an area exactly, without its NUL and without a
+  // warning, when a value is as long as the area.
+  if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(kMaxDataArea)) {
+    Log().Write(kTooLong);
+    return nullptr;
+  }
   return b.long_value;
 }
 
@@ -266,7 +273,11 @@ bool FetchRows(SQLHSTMT statement, RowBinding& b) {
   for (;;) {
     SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
-    bool cut = rc == SQL_SUCCESS_WITH_INFO && OnlyCutText(statement) && AnyCut(b);
+    // A text cut to its area is read again whole. Drivers say so with 01004,
+    // or, like MariaDB's for a value exactly as long as its area, only by
+    // its length.
+    bool cut =
+        (rc == SQL_SUCCESS || (rc == SQL_SUCCESS_WITH_INFO && OnlyCutText(statement))) && AnyCut(b);
     if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return false;
     if (!StoreRow(statement, b, cut)) return false;
   }
