@@ -11,7 +11,7 @@
 #
 # It installs what is missing, builds Release into build-bench/ (Linux) and
 # build-bench-win/ (Windows, for the Wine figure), starts SQLite and a private
-# PostgreSQL with tests/e2e/engines.sh in a temporary folder, which also holds
+# PostgreSQL with tests/system/engines.sh in a temporary folder, which also holds
 # the message files (so they sit on the disk a spool would), and stops and
 # removes it all at the end. Raw results stay in build-bench/results/.
 # Nothing else should run on the machine meanwhile: the figures are times.
@@ -65,12 +65,12 @@ state=$(mktemp -d /tmp/kelvorin-bench.XXXXXX)
 chmod 755 "$state"  # the database server runs as the postgres user
 cleanup() {
   WINEPREFIX=$KELVORIN_WINEPREFIX wineserver -k >/dev/null 2>&1 || true
-  tests/e2e/engines.sh stop "$state" >/dev/null 2>&1 || true
+  tests/system/engines.sh stop "$state" >/dev/null 2>&1 || true
   rm -rf "$state"
 }
 trap cleanup EXIT
 echo "== starting the databases ($state)"
-tests/e2e/engines.sh start "$state" >/dev/null
+tests/system/engines.sh start "$state" >/dev/null
 export ODBCINI=$state/odbc.ini ODBCSYSINI=$state
 WINEPREFIX=$KELVORIN_WINEPREFIX wineserver -p
 

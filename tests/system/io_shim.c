@@ -1,17 +1,11 @@
 /* An LD_PRELOAD shim that makes the program's write, fsync or rename of some
  * paths fail as a full disk or a lost device would, or kills the process
- * around such a call, without root and without touching the program. Calls
- * on other paths (the log, the drivers, the loader) go on as usual.
- *
- *   KELVORIN_FAULT        op:nth:action:errno, e.g. write:2:fail:28
- *     op      write, fsync or rename
- *     nth     the first matching call to disturb (1 = the first)
- *     action  fail   that call and every later one fail with errno
- *             short  that write takes half its bytes, later ones fail
- *             kill   SIGKILL just before the call
- *             after  SIGKILL just after the call succeeded
- *   KELVORIN_FAULT_MATCH  fnmatch(3) glob for the path (for rename, the old name)
- */
+ * around such a call; calls on other paths (the log, the drivers) go on.
+ *   KELVORIN_FAULT=op:nth:action:errno  op: write, fsync or rename; nth: the
+ *     matching call to disturb, from 1; action: fail (that call and every later
+ *     one), short (that write takes half its bytes, later ones fail), kill
+ *     (SIGKILL before the call) or after (SIGKILL once it succeeded)
+ *   KELVORIN_FAULT_MATCH  fnmatch(3) glob for the path (for rename, the old name) */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>

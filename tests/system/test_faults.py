@@ -1,30 +1,27 @@
-"""Faults around the Linux program: a failing disk (io_shim.c, or a small
-tmpfs that really fills up), a kill at each step of the rewrite, files and
-folders it may not read or write (as user nobody), odd messages, the
-PostgreSQL server losing the run's connection mid-fetch, and 200 instances at
-once. The message lies in a folder of its own (spool/) so that its folder and
-the program's can be given different rights or a small disk."""
+"""Faults around the Linux program: a failing disk (io_shim.c, or a small tmpfs
+that fills up), a kill at each step of the rewrite, files and folders it may
+not read or write, odd messages, PostgreSQL losing the connection mid-fetch,
+and 200 instances at once. The message lies in a folder of its own (spool/),
+so that it and the program's folder can get different rights or disks."""
 import collections, os, random, re, subprocess, time
 from harness import Case, Db, DELETED, DIAG, DONE, KEEP, NOBODY, OK2, SHIM, ini, put, read
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nThat is all.\r\n'
-ITEM = 'item %d ' + 'x' * 600  # 5000 rows of them, 3.2 MB: two writes, the second mid-file
+ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: two writes, the second one mid-file
 MERGED = 'First: %s.\r\n%sThat is all.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
 QUERY = "SELECT n, item FROM {t} WHERE email = '%recipient%' ORDER BY n"
 P, Q = '+++ Process: spool/msg.txt', '<query>'  # Q: the query as logged
-WRITE, CONF = 'ERROR: file writing error', 'ERROR: configuration file reading error '
+WRITE, LOAD = 'ERROR: file writing error', "ERROR: can't load file "
+CONF = 'ERROR: configuration file reading error [Database -> Source] <dir>/kelvorin.INI'
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
-NOISE = random.Random(20261206).choices([chr(b) for b in range(1, 256) if b != 37], k=1 << 16)
+NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 37], k=65536))
 
 
-def shim(plan, match='*spool/.*'):  # the temporary file beside the message
-    return dict(env={'LD_PRELOAD': SHIM, 'KELVORIN_FAULT': plan, 'KELVORIN_FAULT_MATCH': match})
-
-
-def kill(plan, match='*spool/.*'):
-    return dict(shim(plan, match), killed=True)
+def shim(plan, match='*spool/.*'):  # by default the temporary file beside the message
+    return dict(env={'LD_PRELOAD': SHIM, 'KELVORIN_FAULT': plan, 'KELVORIN_FAULT_MATCH': match},
+                killed=plan.split(':')[2] in ('kill', 'after'))
 
 
 def tmpfs(options):
@@ -36,17 +33,16 @@ def tmpfs(options):
 
 
 def nobody(*rights):
-    """As user nobody, everything handed to nobody but the rights a row takes
-    away: (path, mode), or (path, None) to hand path to root."""
+    """As user nobody, all handed to nobody but the rights a row takes away:
+    (path, mode), or (path, None) to hand path to root."""
     def arrange(d, t):
         subprocess.run(['chown', '-R', 'nobody:nogroup', d], check=True)
         for path, mode in rights:
-            os.chmod(os.path.join(d, path), mode) if mode is not None else os.chown(
-                os.path.join(d, path), 0, 0)
+            os.chown(d + '/' + path, 0, 0) if mode is None else os.chmod(d + '/' + path, mode)
     return dict(arrange=arrange, prefix=NOBODY)
 
 
-FAULTS = [  # name, how the run goes, DeleteOnErrors, log after the process line, message, files left
+FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, message, files left
     ('first write: no space', shim('write:1:fail:28'), 'Yes', [Q, OK2, WRITE, DELETED], None, 0),
     ('second write: I/O error', shim('write:2:fail:5'), 'No', [Q, OK2, WRITE], BODY, 0),
     ('short write, then no space', shim('write:2:short:28'), 'No', [Q, OK2, WRITE], BODY, 0),
@@ -57,30 +53,25 @@ FAULTS = [  # name, how the run goes, DeleteOnErrors, log after the process line
     ('disk full', tmpfs('size=64k'), 'No', [Q, OK2, WRITE], BODY, 0),
     ('no inode left', tmpfs('size=4m,nr_inodes=2'), 'Yes', [Q, OK2, WRITE, DELETED], None, 0),
     # Killed: the old text or the whole merge, never a part; the temporary file may stay.
-    ('killed before write 1', kill('write:1:kill'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed before write 2', kill('write:2:kill'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed after write 2', kill('write:2:after'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed before flush', kill('fsync:1:kill'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed after flush', kill('fsync:1:after'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed before rename', kill('rename:1:kill'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed after rename', kill('rename:1:after'), 'Yes', [Q, OK2], MERGED, 0),
-    ('killed before folder flush', kill('fsync:1:kill', '*/spool'), 'Yes', [Q, OK2], MERGED, 0),
-    # A failure before the settings are read finds DeleteOnErrors on.
-    ('INI unreadable', nobody(('kelvorin.INI', 0)), 'No',
-     [CONF + '[Database -> Source] <dir>/kelvorin.INI', DELETED], None, 0),
-    ('message unreadable', nobody(('spool/msg.txt', 0)), 'No', ["ERROR: can't load file spool/msg.txt"],
-     BODY, 0),
+    ('killed before write 1', shim('write:1:kill'), 'Yes', [Q, OK2], BODY, 1),
+    ('killed before write 2', shim('write:2:kill'), 'Yes', [Q, OK2], BODY, 1),
+    ('killed before flush', shim('fsync:1:kill'), 'Yes', [Q, OK2], BODY, 1),
+    ('killed before rename', shim('rename:1:kill'), 'Yes', [Q, OK2], BODY, 1),
+    ('killed after rename', shim('rename:1:after'), 'Yes', [Q, OK2], MERGED, 0),
+    ('killed before folder flush', shim('fsync:1:kill', '*/spool'), 'Yes', [Q, OK2], MERGED, 0),
+    # A failure before the INI is read finds DeleteOnErrors on.
+    ('INI unreadable', nobody(('kelvorin.INI', 0)), 'No', [CONF, DELETED], None, 0),
+    ('message unreadable', nobody(('spool/msg.txt', 0)), 'No', [LOAD + 'spool/msg.txt'], BODY, 0),
     ('message read-only', nobody(('spool/msg.txt', 0o444)), 'No',
      [Q, OK2, "ERROR: can't overwrite message file"], BODY, 0),
     ('message folder not writable', nobody(('spool', None)), 'No', [Q, OK2, DONE], MERGED, 0),
     ('deletion refused', nobody(('spool', None), ('query.sql', 0)), 'Yes',
-     ["ERROR: can't load file <dir>/query.sql", "ERROR: can't delete message file spool/msg.txt",
-      DELETED], BODY, 0),
+     [LOAD + '<dir>/query.sql', "ERROR: can't delete message file spool/msg.txt", DELETED], BODY, 0),
     ('log not writable', nobody(('.', None)), 'Yes', None, MERGED, 0),
     ('100 MB message', dict(message=FILLER + BODY), 'Yes', [Q, OK2, DONE], FILLER + MERGED, 0),
     # A NUL byte is a byte like any other: nothing after it is lost.
-    ('NUL bytes', dict(message=''.join(NOISE) + '\0%%2%%' + BODY), 'Yes', [Q, OK2, DONE],
-     ''.join(NOISE) + '\0' + ITEM % 1 + MERGED, 0),
+    ('NUL bytes', dict(message=NOISE + '\0%%2%%' + BODY), 'Yes', [Q, OK2, DONE],
+     NOISE + '\0' + ITEM % 1 + MERGED, 0),
 ]
 
 
@@ -91,21 +82,23 @@ class Faults(Case):
         db.drop('t')
         db.rows('CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item TEXT)')
         db.rows("INSERT INTO {t} WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c "
-                "WHERE n < 5000) SELECT 'ann@example.com', n, printf('item %d %.600c', n, 'x') FROM c")
+                "WHERE n < 5000) SELECT 'ann@example.com', n, printf('item %d %.600c', n, 'x') "
+                "FROM c")
         db.rows("INSERT INTO {t} VALUES ('bob@example.com', 0, 'not for ann')")
         query = db.fill(QUERY)
         for name, how, delete, log, body, temps in FAULTS:
             with self.subTest(name):
                 how = dict(how)
-                arrange, message = how.pop('arrange', None), HEAD + how.pop('message', BODY)
                 files = {'kelvorin.INI': ini(opts='[Options]\r\nDeleteOnErrors=%s\r\n' % delete),
-                         'query.sql': query, 'spool/msg.txt': message}
-                r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'],
-                                  arrange=arrange and (lambda d: arrange(d, self)), **how)
+                         'query.sql': query, 'spool/msg.txt': HEAD + how.pop('message', BODY)}
+                r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'], **how)
                 self.assertEqual(len(r.left), temps, r.left)
-                log = log and [P] + [query.replace('%recipient%', 'ann@example.com') if e == Q else e
-                                     for e in log]
+                logged = query.replace('%recipient%', 'ann@example.com')
+                log = log and [P] + [logged if e == Q else e for e in log]
                 self.check(r, body and HEAD + body, log, r.left)
+
+
+SLEEPING = "SELECT pid FROM pg_stat_activity WHERE wait_event = 'PgSleep'"
 
 
 class Pg(Case):
@@ -120,26 +113,22 @@ class Pg(Case):
         for dsn in ('kelvorin_pg_unicode', 'kelvorin_pg_cursor'):
             for lost in (False, True):
                 with self.subTest(dsn, lost=lost):
-                    query = ("SELECT g, repeat('x', 200) || CASE WHEN g = 3000 THEN pg_sleep(%d)::text "
-                             "ELSE '' END FROM generate_series(1, 40000) g WHERE '%%recipient%%' <> ''"
-                             % (30 * lost))
-                    p = self.start({'kelvorin.INI': ini(opts=KEEP, source=dsn), 'query.sql': query,
-                                    'msg.txt': head + body})
-                    backend = lost and self.sleeping(db, p)
-                    if backend:
-                        db.rows('SELECT pg_terminate_backend(%d)' % backend)
+                    query = ("SELECT g, repeat('x', 200) || CASE WHEN g = 3000 THEN "
+                             "pg_sleep(%d)::text ELSE '' END FROM generate_series(1, 40000) g "
+                             "WHERE '%%recipient%%' <> ''" % (30 * lost))
+                    p, backend = self.start({'kelvorin.INI': ini(opts=KEEP, source=dsn),
+                                             'query.sql': query, 'msg.txt': head + body}), []
+                    for _ in range(1500 * lost):  # until the run sleeps at row 3000
+                        backend = db.rows(SLEEPING)
+                        if backend or p.poll() is not None:
+                            break
+                        time.sleep(0.02)
+                    for (pid,) in backend:
+                        db.rows('SELECT pg_terminate_backend(%d)' % pid)
                     r, logged = self.finish(p), query.replace('%recipient%', 'ann@example.com')
                     self.assertEqual(bool(backend), lost, 'the run never reached row 3000')
                     self.check(r, head + (body if lost else merged),
                                ['+++ Process: msg.txt', logged] + ([DIAG] if lost else [OK2, DONE]))
-
-    def sleeping(self, db, p):
-        """The backend of the run once it sleeps at row 3000; None if the run ends first."""
-        for _ in range(1500):
-            rows = db.rows("SELECT pid FROM pg_stat_activity WHERE wait_event = 'PgSleep'")
-            if rows or p.poll() is not None:
-                return rows and rows[0][0]
-            time.sleep(0.02)
 
 
 class Many(Case):
@@ -152,30 +141,27 @@ class Many(Case):
         self.addCleanup(db.drop, 't')
         db.drop('t')
         db.rows('CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item VARCHAR(20))')
-        db.rows('INSERT INTO {t} VALUES ' + ', '.join("('r%03d@example.com', %d, 'R%03d-%s')" % (
-            i, k + 1, i, 'ABC'[k]) for i in range(n) for k in range(3)))
-        query, d = db.fill("SELECT item, n FROM {t} WHERE email = '%recipient%' ORDER BY n"), self.folder()
+        db.rows('INSERT INTO {t} VALUES ' + ', '.join("('r%d@example.com', %d, 'R%d-%d')" % (
+            i, k, i, k) for i in range(n) for k in (1, 2, 3)))
+        d, query = self.folder(), db.fill("SELECT item, n FROM {t} WHERE email = '%recipient%'")
         put(d, 'kelvorin.INI', ini())
         put(d, 'query.sql', query)
-        heads = ['Subject: Run %03d\r\n<<< r%03d@example.com\r\n' % (i, i) for i in range(n)]
         for i in range(n):
-            put(d, 'spool/msg-%03d.txt' % i, heads[i] + '%kelvorin%\r\n%%2%%: %%1%%\r\n%kelvorin%\r\n')
+            put(d, 'spool/%d.txt' % i, 'Run\r\n<<< r%d@example.com\r\n' % i + '%kelvorin%\r\n'
+                '%%2%%: %%1%%\r\n%kelvorin%\r\n')
         begin = time.time()
-        runs = self.at_once(d, [['spool/msg-%03d.txt' % i] for i in range(n)])
-        end = time.time()
+        runs, end = self.at_once(d, [['spool/%d.txt' % i] for i in range(n)]), time.time()
         for i, r in enumerate(runs):
-            self.assertEqual(r.msg, heads[i] + ''.join('%d: R%03d-%s\r\n' % (k + 1, i, 'ABC'[k])
-                                                        for k in range(3)))
-        lines = read(d + '/kelvorin.LOG').split('\r\n')
-        self.assertEqual(lines[-1], '', 'the log does not end with CR LF')
-        stamped = [re.fullmatch(r'(\d\d:\d\d:\d\d \d\d-\d\d-\d{4}) ([^\r\n]+)', e) for e in lines[:-1]]
-        self.assertNotIn(None, stamped, 'lines without a stamp: mixed or cut')
-        for m in stamped:
-            self.assertLessEqual(begin - 1, time.mktime(time.strptime(m[1], '%H:%M:%S %d-%m-%Y')))
-            self.assertLessEqual(time.mktime(time.strptime(m[1], '%H:%M:%S %d-%m-%Y')), end + 1)
-        texts = [m[2] for m in stamped]
-        want = [['+++ Process: spool/msg-%03d.txt' % i, query.replace('%recipient%', 'r%03d@example.com'
-                                                                          % i), OK2, DONE] for i in range(n)]
+            self.assertEqual(r.msg, 'Run\r\n<<< r%d@example.com\r\n' % i + ''.join(
+                '%d: R%d-%d\r\n' % (k, i, k) for k in (1, 2, 3)))
+        log = read(d + '/kelvorin.LOG')
+        lines = re.findall(r'(\d\d:\d\d:\d\d \d\d-\d\d-\d{4}) ([^\r\n]+)\r\n', log)
+        self.assertEqual(''.join('%s %s\r\n' % m for m in lines), log, 'mixed, cut or unstamped')
+        stamps = [time.mktime(time.strptime(stamp, '%H:%M:%S %d-%m-%Y')) for stamp, _ in lines]
+        self.assertTrue(begin - 1 <= min(stamps) and max(stamps) <= end + 1, 'stamps not now')
+        texts = [t for _, t in lines]
+        want = [['+++ Process: spool/%d.txt' % i, query.replace('%recipient%', 'r%d@example.com'
+                                                                 % i), OK2, DONE] for i in range(n)]
         self.assertEqual(collections.Counter(texts), collections.Counter(sum(want, [])))
         for run in want:
             self.assertLess(texts.index(run[0]), texts.index(run[1]), run[0])
