@@ -8,6 +8,7 @@ from types import SimpleNamespace
 import pyodbc
 
 PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
+NAME = 'kelvorin.exe' if PROG.endswith('.exe') else 'kelvorin'  # names its INI and log
 DSN, SHIM = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite'), os.environ.get('KELVORIN_IO_SHIM')
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
 DELETED = '--- Errors occured, message was deleted'
@@ -110,7 +111,7 @@ class Case(unittest.TestCase):
         d = tempfile.mkdtemp(prefix='kelvorin-sys-')
         os.chmod(d, 0o755)  # runs as nobody must enter it
         self.addCleanup(shutil.rmtree, d, True)
-        shutil.copy(PROG, d)
+        shutil.copy(PROG, os.path.join(d, NAME))
         return d
 
     def start(self, files, args=('msg.txt',), env=None, prefix=(), arrange=None, d=None, **popen):
@@ -120,7 +121,7 @@ class Case(unittest.TestCase):
             put(d, name, data)
         if arrange:
             arrange(d, self)
-        argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, os.path.basename(PROG))]
+        argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, NAME)]
         # Files, not pipes: Wine's server outlives the run and would hold a pipe open.
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         p = subprocess.Popen(argv + list(args), cwd=d, env={**os.environ, **(env or {})},
@@ -138,7 +139,7 @@ class Case(unittest.TestCase):
             raise
         out, err = map(drained, p.io)
         self.assertEqual(p.returncode, -signal.SIGKILL if killed else 0, err)
-        d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), ['kelvorin.LOG', PROG.split('/')[-1]]
+        d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), ['kelvorin.LOG', NAME]
         left = [os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs]
         return SimpleNamespace(
             msg=read(os.path.join(d, path)) if os.path.lexists(os.path.join(d, path)) else None,
