@@ -40,7 +40,7 @@ start_servers() {
   as postgres -- "$bin/pg_ctl" -D "$st/pg/data" -l "$st/pg/server.log" -w -o \
     "-k $st/pg -c listen_addresses= -c fsync=off -c full_page_writes=off" start >/dev/null
   as postgres -- "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$st/pg" -U postgres -d postgres \
-    -c "CREATE ROLE kelvorin LOGIN PASSWORD 'kelvorin'" \
+    -c "CREATE ROLE kelvorin LOGIN PASSWORD 'kelvorin-pw'" \
     -c "CREATE DATABASE kelvorin OWNER kelvorin ENCODING 'UTF8' TEMPLATE template0"
   mariadb-install-db "${maria_opts[@]}" --auth-root-authentication-method=socket --skip-test-db \
     >"$st/maria/install.log"
@@ -51,12 +51,12 @@ start_servers() {
     --max-recursive-iterations=100000 </dev/null >/dev/null 2>&1 &
   for _ in $(seq 300); do maria -e "SELECT 1" >/dev/null 2>&1 && break || sleep 0.1; done
   maria -e "CREATE DATABASE kelvorin CHARACTER SET utf8mb4; GRANT ALL ON kelvorin.*
-    TO kelvorin@localhost IDENTIFIED BY 'kelvorin'"
+    TO kelvorin@localhost IDENTIFIED BY 'kelvorin-pw'"
 }
 
 write_ini() {
-  local pg="Servername=$st/pg\nPort=5432\nDatabase=kelvorin\nUsername=kelvorin\nPassword=kelvorin"
-  local maria="Socket=$st/maria/mysqld.sock\nDatabase=kelvorin\nUID=kelvorin\nPWD=kelvorin"
+  local pg="Servername=$st/pg\nDatabase=kelvorin\nUsername=kelvorin\nPassword=kelvorin-pw"
+  local maria="Socket=$st/maria/mysqld.sock\nDatabase=kelvorin\nUID=kelvorin\nPWD=kelvorin-pw"
   printf '%b\n\n' >"$st/odbc.ini" \
     "[kelvorin_sqlite]\nDriver=$lib/libsqlite3odbc.so\nDatabase=$st/sqlite/test.db\nTimeout=20000" \
     "[kelvorin_pg_ansi]\nDriver=$lib/psqlodbca.so\n$pg" \

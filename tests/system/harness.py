@@ -27,9 +27,9 @@ DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v))
     'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v", 'TEXT'),
     'PostgreSQL': ('DOUBLE PRECISION', 'TIMESTAMP', "convert_from(decode('%s', 'hex'), 'UTF8')",
                    'VARCHAR(1000)', 'CURRENT_USER', "'No. ' || v", 'TEXT'),
-    'MariaDB': ('DOUBLE', 'DATETIME(1)', "CONVERT(X'%s' USING utf8mb4)",
-                'VARCHAR(1000) COLLATE utf8mb4_nopad_bin', "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)",
-                "CONCAT('No. ', v)", 'MEDIUMTEXT')}.items()}
+    'MariaDB': ('DOUBLE', 'DATETIME(1)', "CONVERT(X'%s' USING utf8mb4)", 'VARCHAR(1000) COLLATE '
+                'utf8mb4_nopad_bin', "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)", "CONCAT('No. ', v)",
+                'MEDIUMTEXT')}.items()}
 
 
 def raw(text):

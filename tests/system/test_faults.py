@@ -7,9 +7,9 @@ import collections, os, random, re, subprocess, time
 from harness import Case, Db, DELETED, DIAG, DONE, KEEP, NOBODY, OK2, SHIM, ini, put, read
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
-BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nThat is all.\r\n'
-ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: two writes, the second one mid-file
-MERGED = 'First: %s.\r\n%sThat is all.\r\n' % (ITEM % 1, ''.join(
+BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
+ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: written the head, the rows, then the tail
+MERGED = 'First: %s.\r\n%sLast: 1.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
 QUERY = "SELECT n, item FROM {t} WHERE email = '%recipient%' ORDER BY n"
 P, Q = '+++ Process: spool/msg.txt', '<query>'  # Q: the query as logged
@@ -45,6 +45,7 @@ def nobody(*rights):
 FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, message, files left
     ('first write: no space', shim('write:1:fail:28'), 'Yes', [Q, OK2, WRITE, DELETED], None, 0),
     ('second write: I/O error', shim('write:2:fail:5'), 'No', [Q, OK2, WRITE], BODY, 0),
+    ('last write: no space', shim('write:3:fail:28'), 'No', [Q, OK2, WRITE], BODY, 0),
     ('short write, then no space', shim('write:2:short:28'), 'No', [Q, OK2, WRITE], BODY, 0),
     ('flush: I/O error', shim('fsync:1:fail:5'), 'No', [Q, OK2, WRITE], BODY, 0),
     ('rename: no space', shim('rename:1:fail:28'), 'No', [Q, OK2, WRITE], BODY, 0),
@@ -65,8 +66,8 @@ FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, mes
     ('message read-only', nobody(('spool/msg.txt', 0o444)), 'No',
      [Q, OK2, "ERROR: can't overwrite message file"], BODY, 0),
     ('message folder not writable', nobody(('spool', None)), 'No', [Q, OK2, DONE], MERGED, 0),
-    ('deletion refused', nobody(('spool', None), ('query.sql', 0)), 'Yes',
-     [LOAD + '<dir>/query.sql', "ERROR: can't delete message file spool/msg.txt", DELETED], BODY, 0),
+    ('delete refused', nobody(('spool', None), ('query.sql', 0)), 'Yes', [LOAD + '<dir>/query.sql',
+     "ERROR: can't delete message file spool/msg.txt", DELETED], BODY, 0),
     ('log not writable', nobody(('.', None)), 'Yes', None, MERGED, 0),
     ('100 MB message', dict(message=FILLER + BODY), 'Yes', [Q, OK2, DONE], FILLER + MERGED, 0),
     # A NUL byte is a byte like any other: nothing after it is lost.

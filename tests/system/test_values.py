@@ -65,6 +65,8 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
     ('syntax error', [], 'SELEC 1', BODY, [DIAG, DELETED], None),
     ('unknown user', [], 'SELECT 1', BODY, [DIAG, DELETED], None,
      'Username=nobody\r\nPassword=x\r\n', USERS),
+    ('named user', [], 'SELECT {user}', '[%%1%%]', [OK1, DONE], '[kelvorin]',
+     'Username=kelvorin\r\nPassword=kelvorin-pw\r\n', USERS),
     # No Username: the data source's own user, not the process's login name.
     ('data source user', [], 'SELECT {user}', '[%%1%%]', [OK1, DONE], '[kelvorin]', '', USERS),
     ('6000 rows, 5000 merged', ['CREATE TABLE {t} (n INTEGER)', COUNT],
