@@ -8,7 +8,7 @@ from harness import Case, Db, DELETED, DIAG, DONE, KEEP, NOBODY, OK2, SHIM, ini,
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
-ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: written the head, the rows, then the tail
+ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: three writes (head, rows, tail)
 MERGED = 'First: %s.\r\n%sLast: 1.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
 QUERY = "SELECT n, item FROM {t} WHERE email = '%recipient%' ORDER BY n"
