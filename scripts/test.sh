@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Linux and the Windows program, starts
-# the database servers the tests use (on private ports and sockets), and runs
-# every test: unit tests of both builds (the Windows ones under Wine), the
-# end-to-end tests of both programs against the real engines, the Linux suite
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz
-# target for a short while (KELVORIN_FUZZ_SECONDS, default 30).
+# the database servers the tests use (on private sockets), and runs every
+# test: unit tests of both builds (the Windows ones under Wine), the system
+# tests of both programs against the real engines, the Linux suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target
+# for a short while (KELVORIN_FUZZ_SECONDS, default 30).
+#
+#   scripts/test.sh           all of it (what CI runs)
+#   scripts/test.sh --quick   the Linux build and its tests only: no Wine,
+#                             no sanitizers, no fuzzing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+quick=false
+case ${1:-} in
+  --quick) quick=true ;;
+  "") ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 
 packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
   libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb
-  clang libclang-rt-dev)
+  clang libclang-rt-dev python3-pyodbc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -24,28 +34,32 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 jobs=$(nproc)
-echo "== building for Windows (build-win)"
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
-cmake --build build-win -j "$jobs"
+windows=""
+if ! $quick; then
+  echo "== building for Windows (build-win)"
+  cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+  cmake --build build-win -j "$jobs"
+  windows=$root/build-win/kelvorin.exe
+fi
 
-# The data sources of the end-to-end tests, named in a test-local odbc.ini.
-# Under /tmp: the database server runs as the postgres user, who may not be
+# The data sources of the system tests, named in a test-local odbc.ini.
+# Under /tmp: the database servers run as their own users, who may not be
 # allowed into the folder of this checkout.
 state=$(mktemp -d /tmp/kelvorin-engines.XXXXXX)
 chmod 755 "$state"
-trap 'tests/e2e/engines.sh stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
+trap 'tests/system/engines.sh stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
 echo "== starting the test databases ($state)"
-tests/e2e/engines.sh start "$state"
+tests/system/engines.sh start "$state"
 
 echo "== building for Linux (build)"
-cmake -S . -B build -DKELVORIN_WINDOWS_PROGRAM="$root/build-win/kelvorin.exe" \
+cmake -S . -B build -DKELVORIN_WINDOWS_PROGRAM="$windows" \
   -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" >/dev/null
 cmake --build build -j "$jobs"
 
 # A private Wine prefix, made once: its first start takes a while, and tests
 # started side by side must not race to create it.
 export KELVORIN_WINEPREFIX=${KELVORIN_WINEPREFIX:-$root/build-win/wineprefix}
-if [ ! -f "$KELVORIN_WINEPREFIX/system.reg" ]; then
+if ! $quick && [ ! -f "$KELVORIN_WINEPREFIX/system.reg" ]; then
   echo "== preparing the Wine prefix $KELVORIN_WINEPREFIX"
   cmake/wine-run.sh wineboot -i >/dev/null 2>&1 || true
 fi
@@ -55,7 +69,7 @@ passed=0 failed=0
 run_ctest() {
   local out
   out=$(mktemp)
-  (cd "$1" && ctest --output-on-failure --timeout 900) | tee "$out" || true
+  (cd "$1" && ctest --output-on-failure --timeout 900 -j "$jobs") | tee "$out" || true
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1)
   total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
@@ -66,6 +80,11 @@ run_ctest() {
 }
 echo "== tests of the Linux build"
 run_ctest build
+if $quick; then
+  echo "kelvorin: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+fi
 echo "== tests of the Windows build (under Wine)"
 run_ctest build-win
 echo "== the Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan)"

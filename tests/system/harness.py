@@ -1,0 +1,172 @@
+"""Runs the built program as the mailing host does, from a fresh folder with
+its INI, query file and message, and hands back the message (None: deleted),
+the log entries, stdout and the files left. KELVORIN_PROGRAM names the
+program, KELVORIN_RUNNER what runs it (Wine for the .exe), KELVORIN_DSN the
+data source of a table (in ODBCINI), KELVORIN_IO_SHIM io_shim.c built."""
+import os, re, shutil, signal, subprocess, tempfile, unittest
+from types import SimpleNamespace
+import pyodbc
+
+PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
+NAME = 'kelvorin.exe' if PROG.endswith('.exe') else 'kelvorin'  # names its INI and log
+DSN, SHIM = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite'), os.environ.get('KELVORIN_IO_SHIM')
+DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
+DELETED = '--- Errors occured, message was deleted'
+DIAG = '<diag>'  # in an expected log: one or more ODBC records; DIAG + '01004' names a state
+HEAD = 'Subject: Your orders\r\n<<< ann@example.com\r\n'
+KEEP = '[Options]\r\nDeleteOnErrors=No\r\n'
+NOBODY = ['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups']
+STAMP = re.compile(r'([01]\d|2[0-3]):[0-5]\d:[0-5]\d (0[1-9]|[12]\d|3[01])-(0[1-9]|1[0-2])-\d{4} ')
+RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL message - [^\0]+'
+
+# What differs between the engines, by the DBMS name their drivers report.
+# u8: a text of exactly the UTF-8 bytes given in hex. email: compares byte
+# for byte (MariaDB's default collation matches "BOB@EXAMPLE.COM " to bob).
+# ts: MariaDB shows all its fraction digits. cat: its || is OR. long: > 64 KB.
+DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v)) for n, v in {
+    'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v", 'TEXT'),
+    'PostgreSQL': ('DOUBLE PRECISION', 'TIMESTAMP', "convert_from(decode('%s', 'hex'), 'UTF8')",
+                   'VARCHAR(1000)', 'CURRENT_USER', "'No. ' || v", 'TEXT'),
+    'MariaDB': ('DOUBLE', 'DATETIME(1)', "CONVERT(X'%s' USING utf8mb4)", 'VARCHAR(1000) COLLATE '
+                'utf8mb4_nopad_bin', "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)", "CONCAT('No. ', v)",
+                'MEDIUMTEXT')}.items()}
+
+
+def raw(text):
+    """The bytes of a text; surrogate escapes stand for bytes that are not UTF-8."""
+    return text if isinstance(text, bytes) else text.encode('utf-8', 'surrogateescape')
+
+
+def text(data):
+    return data.decode('utf-8', 'surrogateescape')
+
+
+def ini(db='', opts='', source=None):
+    return '[Database]\r\nSource=%s\r\n%sRequest=query.sql\r\n%s' % (source or DSN, db, opts)
+
+
+def u8(s):
+    return '{u8:%s}' % raw(s).hex().upper()
+
+
+def put(folder, name, data):
+    os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+    with open(os.path.join(folder, name), 'wb') as f:
+        f.write(raw(data))
+
+
+def read(path):
+    with open(path, 'rb') as f:
+        return text(f.read())
+
+
+def drained(f):
+    with f:
+        f.seek(0)
+        return text(f.read())
+
+
+def entries(log, folder):
+    """The log's entries: each line stamped and ended by CR LF. A line without
+    a stamp continues the entry before it (a query spans lines). The program's
+    folder, a Unix or a Wine path, reads as <dir>/."""
+    assert log.endswith('\r\n'), 'log does not end with CR LF: %r' % log[-80:]
+    out = []
+    for line in log[:-2].split('\r\n'):
+        assert out or STAMP.match(line), 'the log starts without a time stamp: %r' % line
+        if STAMP.match(line):
+            out.append(line[20:])
+        else:
+            out[-1] += '\r\n' + line
+    return [re.sub(r'\S*%s[/\\]' % re.escape(os.path.basename(folder)), '<dir>/', e) for e in out]
+
+
+class Db:
+    """The tests' own connection, through the program's driver manager and drivers."""
+    def __init__(self, dsn=DSN):
+        self.c = pyodbc.connect('DSN=' + dsn, autocommit=True)
+        self.c.setdecoding(pyodbc.SQL_CHAR, encoding='utf-8')
+        if self.c.getinfo(pyodbc.SQL_DRIVER_NAME) in ('libsqlite3odbc.so', 'psqlodbca.so'):
+            self.c.setencoding('utf-8')  # their wide calls lose characters beyond 16 bits
+        self.dbms = self.c.getinfo(pyodbc.SQL_DBMS_NAME)
+        self.d, self.t = DIALECTS[self.dbms], 'k%d' % os.getpid()  # tables of this process
+
+    def fill(self, sql):
+        """{t}, {t2}: this process's tables; {u8:HEX}, {dbl}, ...: the dialect's terms."""
+        sql = re.sub(r'\{t(\d?)\}', lambda m: self.t + m[1], sql)
+        sql = re.sub(r'\{u8:(\w*)\}', lambda m: self.d['u8'] % m[1], sql)
+        return re.sub(r'\{(dbl|ts|email|user|cat|long)\}', lambda m: self.d[m[1]], sql)
+
+    def rows(self, sql):
+        cur = self.c.execute(self.fill(sql))
+        return [tuple(r) for r in cur.fetchall()] if cur.description else []
+
+    def drop(self, *tables):
+        for t in tables:
+            self.rows('DROP TABLE IF EXISTS {%s}' % t)
+
+
+class Case(unittest.TestCase):
+    def folder(self):
+        d = tempfile.mkdtemp(prefix='kelvorin-sys-')
+        os.chmod(d, 0o755)  # runs as nobody must enter it
+        self.addCleanup(shutil.rmtree, d, True)
+        shutil.copy(PROG, os.path.join(d, NAME))
+        return d
+
+    def start(self, files, args=('msg.txt',), env=None, prefix=(), arrange=None, d=None, **popen):
+        """Starts the program on files ({name: text}) in a fresh folder."""
+        d = d or self.folder()
+        for name, data in files.items():
+            put(d, name, data)
+        if arrange:
+            arrange(d, self)
+        argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, NAME)]
+        # Files, not pipes: Wine's server outlives the run and would hold a pipe open.
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        p = subprocess.Popen(argv + list(args), cwd=d, env={**os.environ, **(env or {})},
+                             stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                             start_new_session=True, **popen)
+        p.d, p.files, p.io = d, files, (out, err)
+        return p
+
+    def finish(self, p, killed=False, path='msg.txt'):
+        """Waits for a started run (a hang is killed) and gathers what it left."""
+        try:
+            p.wait(timeout=180)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            raise
+        out, err = map(drained, p.io)
+        self.assertEqual(p.returncode, -signal.SIGKILL if killed else 0, err)
+        d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), ['kelvorin.LOG', NAME]
+        left = [os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs]
+        return SimpleNamespace(
+            msg=read(os.path.join(d, path)) if os.path.lexists(os.path.join(d, path)) else None,
+            log=entries(read(log), d) if os.path.exists(log) else None, out=out, d=d,
+            left=sorted(f for f in left if f not in p.files and f not in skip))
+
+    def run_prog(self, files, path='msg.txt', killed=False, **start):
+        return self.finish(self.start(files, **start), killed, path)
+
+    def at_once(self, d, arg_lists):
+        """One run per argument list from folder d, all held at a gate until the
+        last has started (else they would trickle in at the pace of fork)."""
+        gate, go = os.pipe()
+        wait = ['sh', '-c', 'read _ <&%d; exec "$0" "$@"' % gate]  # reads until go is closed
+        runs = [self.start({}, args, d=d, prefix=wait, pass_fds=[gate]) for args in arg_lists]
+        os.close(go)
+        os.close(gate)
+        return [self.finish(p, path=args[0]) for p, args in zip(runs, arg_lists)]
+
+    def check(self, r, msg, log, left=()):
+        """msg None: deleted. log None: no log at all; DIAG in it: one or more records."""
+        if r.msg != msg:  # shown where it starts to differ, not as two long texts
+            at = max(0, len(os.path.commonprefix([r.msg or '', msg or ''])) - 30)
+            self.fail('message (None: deleted): %r, expected %r' % (
+                r.msg and r.msg[at:at + 80], msg and msg[at:at + 80]))
+        self.assertEqual((r.left, r.log is None), (list(left), log is None), 'files left, log')
+        any_ = RECORD % '[0-9A-Z]{5}'  # whole records, one of them with the state asked for
+        want = ['(%s\0)*%s(\0%s)*' % (any_, RECORD % (e[len(DIAG):] or '[0-9A-Z]{5}'), any_)
+                if e.startswith(DIAG) else re.escape(e) for e in log or []]
+        self.assertRegex('\0'.join(r.log or []), r'\A%s\Z' % '\0'.join(want))

@@ -1,0 +1,107 @@
+"""Rows against a real engine (KELVORIN_DSN): values of each type as the
+program merges them, and run outcomes that the engine and its driver decide.
+Setup SQL is in dialect terms (see harness.Db.fill)."""
+from harness import Case, Db, DELETED, DIAG, DONE, HEAD, OK1, OK2, ini, u8
+
+BLOCK = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\n'
+KOELN = ' '.join(['Grüße aus Köln.'] * 3158)  # 60,001 bytes, some characters of two
+UMLAUTS, EMOJI = 'ÄÖÜäöüßéèê', '😀😁😂🤣😃😄😅😆😉😊'  # ten characters of 2 and of 4 bytes
+
+VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result column, engines
+    ('integer', 'INTEGER', [('-5',) * 2, ('2147483647',) * 2, ('-2147483648',) * 2]),
+    ('smallint', 'SMALLINT', [('-32768', '-32768'), ('32767', '32767')]),
+    ('bigint', 'BIGINT', [('9223372036854775807',) * 2, ('-9223372036854775807',) * 2]),
+    # SQLite's INTEGER holds 64 bits whatever its driver says.
+    ('integer beyond 32 bits', 'INTEGER', [('3000000000',) * 2, ('-4294967297',) * 2], 'v',
+     'SQLite'),
+    ('double', '{dbl}', [('2.5', '2.50'), ('1.0 / 3', '0.33'), ('-12.5', '-12.50')]),
+    ('real', 'REAL', [('2.5', '2.50'), ('-1000000', '-1000000.00')]),
+    ('numeric', 'NUMERIC(10,2)', [('-12345678.90',) * 2, ('99999999.99',) * 2, ('0.5', '0.50')]),
+    ('decimal, all fraction', 'DECIMAL(5,5)', [('-0.12345',) * 2]),
+    # SQLite stores NUMERIC(1,1) as a floating-point value.
+    ('numeric, one fraction digit', 'NUMERIC(1,1)', [('-0.5', {'SQLite': '-0.50', '*': '-0.5'})]),
+    ('UTF-8 of 2 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS)]),
+    ('UTF-8 of 4 bytes', 'VARCHAR(10)', [(u8(EMOJI), EMOJI)]),
+    ('text longer than reported', 'TEXT', [(u8(KOELN), KOELN)]),
+    ('unsized varchar', 'VARCHAR', [(u8('x' * 4999 + 'y'), 'x' * 4999 + 'y')], 'v', 'PostgreSQL'),
+    ('date', 'DATE', [("'2026-12-06'", '2026-12-06'), ("'2000-02-29'", '2000-02-29')]),
+    ('timestamp', '{ts}', [("'2026-12-06 21:05:03'", {'MariaDB': '2026-12-06 21:05:03.0',
+                                                       '*': '2026-12-06 21:05:03'}),
+                           ("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
+    ('blanks trimmed', 'CHAR(8)', [("'ab'", 'ab'), ("' \tcd'", 'cd')]),
+    ('arithmetic', 'INTEGER', [('5', '10'), ('-7', '-14')], 'v * 2'),
+    ('concatenation', 'INTEGER', [('5', 'No. 5')], '{cat}'),
+]
+
+
+def value(dbms, name, type_, values, select='v', only=None):
+    """A value row: each value in a row of its own after a NULL row. A dict of
+    merged texts names engines, '*' the others."""
+    values = [('NULL', '<null>')] + [(v, m.get(dbms, m.get('*')) if isinstance(m, dict) else m)
+                                     for v, m in values]
+    rows = ', '.join('(%d, %s)' % (i, v) for i, (v, _) in enumerate(values))
+    merged = ''.join('[%s]\r\n' % m for _, m in values)
+    return (name, ['CREATE TABLE {t} (k INTEGER, v %s)' % type_, 'INSERT INTO {t} VALUES ' + rows],
+            'SELECT %s FROM {t} ORDER BY k' % select, BLOCK, [OK1, DONE], merged, '', only)
+
+
+ORDERS = 'CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item VARCHAR(60))'
+ITEMS = "SELECT n, item FROM {t}\r\nWHERE email = '%recipient%'\r\nORDER BY n DESC"
+BODY = '\r\nDear customer,\r\n%kelvorin%\r\n  No. %%1%%  %%2%%\r\n%kelvorin%\r\nLatest: %%1%%.\r\n'
+COUNT = ('INSERT INTO {t} WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < '
+         '6000) SELECT n FROM c')
+USERS = ('PostgreSQL', 'MariaDB')
+WIDE = ', '.join('c%d INTEGER' % i for i in range(1, 71))
+
+SOURCES = [  # name, setup, query, body, log after the query, merged (None: deleted), INI, engines
+    ('orders', [ORDERS, "INSERT INTO {t} VALUES ('ann@example.com', 1001, %s), ('ann@example.com', "
+                "1003, 'Honey'), ('bob@example.com', 2001, 'Coffee'), ('ann@example.com', 1002, "
+                "'Teapot')" % u8('Grüner Tee, 250 g')], ITEMS, BODY, [OK2, DONE],
+     '\r\nDear customer,\r\n  No. 1003  Honey\r\n  No. 1002  Teapot\r\n'
+     '  No. 1001  Grüner Tee, 250 g\r\nLatest: 1003.\r\n'),
+    ('no rows', [ORDERS], ITEMS, BODY, ['ERROR: no data was retrived', DELETED], None),
+    ('no result set', [ORDERS], "UPDATE {t} SET item = 'x' WHERE email = '%recipient%'", BODY,
+     ['ERROR: SQL statement error, no coluns was retrived.', DELETED], None),
+    ('syntax error', [], 'SELEC 1', BODY, [DIAG, DELETED], None),
+    ('unknown user', [], 'SELECT 1', BODY, [DIAG, DELETED], None,
+     'Username=nobody\r\nPassword=x\r\n', USERS),
+    ('named user', [], 'SELECT {user}', '[%%1%%]', [OK1, DONE], '[kelvorin]',
+     'Username=kelvorin\r\nPassword=kelvorin-pw\r\n', USERS),
+    # No Username: the data source's own user, not the process's login name.
+    ('data source user', [], 'SELECT {user}', '[%%1%%]', [OK1, DONE], '[kelvorin]', '', USERS),
+    ('6000 rows, 5000 merged', ['CREATE TABLE {t} (n INTEGER)', COUNT],
+     'SELECT n FROM {t} ORDER BY n', BLOCK, [OK1, DONE],
+     ''.join('[%d]\r\n' % n for n in range(1, 5001))),
+    ('70 columns, 64 kept', ['CREATE TABLE {t} (%s)' % WIDE,
+                             'INSERT INTO {t} VALUES (%s)' % ', '.join(map(str, range(1, 71)))],
+     'SELECT * FROM {t}', '%%1%% %%64%% [%%65%%] [%%70%%]', ['SQL OK (70)', DONE], '1 64 [] []'),
+    ('value over 65,535 bytes', ['CREATE TABLE {t} (v {long})',
+                                 "INSERT INTO {t} VALUES ('%s')" % ('x' * 70000)],
+     'SELECT v FROM {t}', BLOCK, [DIAG + '01004', DELETED], None),
+]
+
+
+class Values(Case):
+    @classmethod
+    def setUpClass(cls):
+        cls.db = Db()
+        cls.addClassCleanup(cls.db.drop, 't')
+
+    def test_values(self):
+        self.rows([value(self.db.dbms, *v) for v in VALUES])
+
+    def test_sources(self):
+        self.rows([s + ('', None)[len(s) - 6:] for s in SOURCES])  # INI, engines: optional
+
+    def rows(self, rows):
+        for name, setup, query, body, log, merged, db, only in rows:
+            with self.subTest(name):
+                if only and self.db.dbms not in only:
+                    continue
+                self.db.drop('t')
+                for sql in setup:
+                    self.db.rows(sql)
+                q = self.db.fill(query)
+                r = self.run_prog({'kelvorin.INI': ini(db), 'query.sql': q, 'msg.txt': HEAD + body})
+                log = ['+++ Process: msg.txt', q.replace('%recipient%', 'ann@example.com', 1)] + log
+                self.check(r, None if merged is None else HEAD + merged, log)
