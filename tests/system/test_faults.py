@@ -69,6 +69,11 @@ FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, mes
     ('delete refused', nobody(('spool', None), ('query.sql', 0)), 'Yes', [LOAD + '<dir>/query.sql',
      "ERROR: can't delete message file spool/msg.txt", DELETED], BODY, 0),
     ('log not writable', nobody(('.', None)), 'Yes', None, MERGED, 0),
+    # A quarantine the program may not write to: the message is deleted instead.
+    ('quarantine not writable', dict(nobody(('q', None), ('query.sql', 0)), files={'q/x': ''},
+                                     opts='Quarantine=q\r\n'), 'Yes',
+     [LOAD + '<dir>/query.sql', "ERROR: can't quarantine message file spool/msg.txt", DELETED],
+     None, 0),
     ('100 MB message', dict(message=FILLER + BODY), 'Yes', [Q, OK2, DONE], FILLER + MERGED, 0),
     # A NUL byte is a byte like any other: nothing after it is lost.
     ('NUL bytes', dict(message=NOISE + '\0%%2%%' + BODY), 'Yes', [Q, OK2, DONE],
@@ -90,8 +95,9 @@ class Faults(Case):
         for name, how, delete, log, body, temps in FAULTS:
             with self.subTest(name):
                 how = dict(how)
-                files = {'kelvorin.INI': ini(opts='[Options]\r\nDeleteOnErrors=%s\r\n' % delete),
-                         'query.sql': query, 'spool/msg.txt': HEAD + how.pop('message', BODY)}
+                opts = '[Options]\r\nDeleteOnErrors=%s\r\n%s' % (delete, how.pop('opts', ''))
+                files = {'kelvorin.INI': ini(opts=opts), 'query.sql': query,
+                         'spool/msg.txt': HEAD + how.pop('message', BODY), **how.pop('files', {})}
                 r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'], **how)
                 self.assertEqual(len(r.left), temps, r.left)
                 logged = query.replace('%recipient%', 'ann@example.com')
@@ -166,3 +172,21 @@ class Many(Case):
         self.assertEqual(collections.Counter(texts), collections.Counter(sum(want, [])))
         for run in want:
             self.assertLess(texts.index(run[0]), texts.index(run[1]), run[0])
+
+    def test_quarantine_at_once(self):
+        """As many failing runs into one quarantine folder: no message and no
+        reason file is lost or mixed with another run's lines."""
+        n, d = int(os.environ.get('KELVORIN_CONCURRENT_RUNS', 200)), self.folder()
+        put(d, 'kelvorin.INI', ini(opts='[Options]\r\nQuarantine=q\r\n'))
+        put(d, 'query.sql', "SELECT 1 WHERE '%recipient%' = ''")  # no rows for anyone
+        put(d, 'q/earlier.txt', '')
+        for i in range(n):
+            put(d, 'spool/%d.txt' % i, 'Run\r\n<<< r%d@example.com\r\n' % i)
+        for i, r in enumerate(self.at_once(d, [['spool/%d.txt' % i] for i in range(n)])):
+            self.assertEqual(read('%s/q/%d.txt' % (d, i)), 'Run\r\n<<< r%d@example.com\r\n' % i)
+            reason = re.sub(r'(^|\n)\d\d:\d\d:\d\d \d\d-\d\d-\d{4} ', r'\1',
+                            read('%s/q/%d.txt.reason' % (d, i)))
+            self.assertEqual(reason, '+++ Process: spool/{0}.txt\r\nSELECT 1 WHERE \'r{0}@example'
+                             '.com\' = \'\'\r\nERROR: no data was retrived\r\n--- Errors occured, '
+                             'message was moved to {1}/q/{0}.txt\r\n'.format(i, d), i)
+        self.assertEqual(len(os.listdir(d + '/q')), 2 * n + 1)

@@ -25,7 +25,7 @@ ATTACKS = [  # class, address after "<<< ", engines where it is live (None: not 
     ('trailing blank', 'bob@example.com ', ()),
     ('escapes and markers', "?{fn ucase(email)}$$' OR 1=1 -- ", ALL),
     ('query token', "%recipient%' OR 1=1 -- ", ALL),
-    ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- ", ALL),  # the recipient line is merged too
+    ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- ", ALL),  # they would merge the recipient line
 ]
 QUERY = "SELECT item FROM {t} WHERE email = '%recipient%' ORDER BY item"
 BODY = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\nfirst: %%1%%\r\n'
@@ -73,8 +73,8 @@ class Hostile(Case):
         if not own:  # the engine refuses the bytes: no row to find, or the query refused
             no_row = r.log[len(log)] == 'ERROR: no data was retrived'
             self.check(r, None, log + [r.log[len(log)] if no_row else DIAG, DELETED])
-        elif rewritten:
-            self.assertEqual((r.log, 'first: OWN-ROW' in r.msg), (log + [OK1, DONE], True))
+        elif rewritten:  # the merge would change the recipient line: refused
+            self.check(r, None, log + [OK1, 'ERROR: recipient line changed by the merge', DELETED])
         else:
             self.check(r, head + '[OWN-ROW]\r\nfirst: OWN-ROW\r\n', log + [OK1, DONE])
         if live is not None:

@@ -2,7 +2,7 @@
 configuration errors, the error policy, the log, and message paths a host may
 hand over. Merging rows run on SQLite, where a SELECT needs no table."""
 import os, re
-from harness import Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, ini
+from harness import Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, Q, QL = HEAD + 'Hi %%1%%\r\n', "SELECT '%recipient%'", "SELECT 'ann@example.com'"
 MERGED = HEAD + 'Hi ann@example.com\r\n'
@@ -12,6 +12,25 @@ BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is desig
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
 LONG = 'm' * 251 + '.txt'  # the longest name a Linux folder holds
 LINKED = 'real/target.txt'
+# Values typed into a name field, merged before the recipient line.
+EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) || "
+        "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
+EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
+CHANGED = 'ERROR: recipient line changed by the merge'
+NO_RCPT = ("Subject: x\r\nHi\r\n", "ERROR: can't extract recipient email from message")
+SEP = '\\' if RUNNER else '/'  # in paths the program writes
+MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt' % SEP
+
+
+def quarantine(folder, moved=True):
+    """A failed run with Quarantine=folder: moved there with its reason, or deleted."""
+    log = [P, NO_RCPT[1]] + ([MOVED] if moved else ["ERROR: can't quarantine message file msg.txt",
+                                                   DELETED])
+    return dict(ini=ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), message=NO_RCPT[0],
+                log=log, msg=None, left=['q/msg.txt', 'q/msg.txt.reason'] * moved,
+                arrange=lambda d, t: os.mkdir(os.path.join(d, 'q')),
+                then=lambda t, r: moved and t.assertEqual(
+                    read(os.path.join(r.d, 'q/msg.txt.reason')), read(r.d + '/kelvorin.LOG')))
 
 ROWS = [  # expected log (None: none at all) and message (None: deleted); what differs
     dict(name='banner, no argument', log=None, msg=MSG, args=[], out=BANNER),
@@ -24,8 +43,7 @@ ROWS = [  # expected log (None: none at all) and message (None: deleted); what d
          log=[P, "ERROR: can't load file <dir>/query.sql"], msg=MSG),
     dict(name='empty message', message='', log=[P, "ERROR: can't load file msg.txt", DELETED],
          msg=None),
-    dict(name='no recipient line', message='Subject: x\r\nHi\r\n',
-         log=[P, "ERROR: can't extract recipient email from message", DELETED], msg=None),
+    dict(name='no recipient line', message=NO_RCPT[0], log=[P, NO_RCPT[1], DELETED], msg=None),
     dict(name='query without token runs as written', query="SELECT 'a', 'b'",
          message=HEAD + '%%2%%', log=[P, "SELECT 'a', 'b'", OK2, DONE], msg=HEAD + 'b'),
     dict(name='first token only, quote doubled, lines joined',
@@ -43,6 +61,21 @@ ROWS = [  # expected log (None: none at all) and message (None: deleted); what d
          arrange=lambda d, t: os.symlink(LINKED, os.path.join(d, 'link.txt')),
          log=['+++ Process: link.txt', QL, OK1, DONE], msg=MERGED,
          then=lambda t, r: t.assertTrue(os.path.islink(os.path.join(r.d, 'link.txt')))),
+    # Line breaks in values before the recipient line become spaces; after it they stay.
+    dict(name='values cannot add header lines', query=EVIL, message=EVIL_MSG,
+         log=[P, EVIL, 'SQL OK (3)', DONE],
+         msg='Subject: Hi  <<< evil@example.net\r\nX: x Bcc: spy@x.org a b\r\n'
+             '<<< ann@example.com\r\nHi\r\n<<< evil@example.net'),
+    dict(name='guard off: the recipient line changes', query=EVIL, message=EVIL_MSG,
+         ini=ini(opts=KEEP + 'HeaderGuard=No\r\n'), log=[P, EVIL, 'SQL OK (3)', CHANGED],
+         msg=EVIL_MSG),
+    dict(name='placeholder in the recipient line', query="SELECT 'z@z'",
+         message='Subject: x\r\n<<< %%1%%\r\n', log=[P, "SELECT 'z@z'", OK1, CHANGED, DELETED],
+         msg=None),
+    dict(name='quarantined', **quarantine('q')),
+    dict(name='no quarantine folder', **quarantine('nowhere', False)),
+    dict(name='quarantine on another volume', **quarantine('Z:\\dev\\shm' if RUNNER else
+                                                           '/dev/shm', False)),
 ]
 
 
