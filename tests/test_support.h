@@ -1,5 +1,5 @@
-// Helpers shared by the unit tests, through the standard library so that they
-// test nothing of ours: a private folder, whole files, the run log's texts.
+// Helpers of the unit tests, through the standard library so that they test
+// nothing of ours: a private folder, whole files, the texts of the run log.
 #ifndef KELVORIN_TESTS_TEST_SUPPORT_H_
 #define KELVORIN_TESTS_TEST_SUPPORT_H_
 
@@ -12,19 +12,19 @@
 
 namespace testing_support {
 
-// A new empty folder, removed with all in it when the object goes.
+// A new empty folder (its path ends in a separator), gone with the object.
 class TempDir {
  public:
   TempDir() {
     static std::atomic<int> n{0};
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     auto dir = std::filesystem::temp_directory_path() /
-               ("kelvorin-test-" + std::to_string(stamp) + "-" + std::to_string(n++));
+               ("kelvorin-test-" + stamp + "-" + std::to_string(n++));
     std::filesystem::create_directories(dir);
-    path_ = dir.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+    path_ = (dir / "").string();
   }
   ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
-  const std::string& path() const { return path_; }  // with a trailing separator
+  const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + name; }
 
  private:
@@ -44,8 +44,8 @@ inline std::string ReadFile(const std::string& path) {
   return in ? all.str() : "<missing>";
 }
 
-// The texts of a log file's entries without their time stamps, joined by
-// "|"; a line without a stamp continues the entry before it.
+// The log's entries without their stamps, joined by "|"; a line without a
+// stamp continues the entry before it.
 inline std::string LogTexts(const std::string& path) {
   std::string log = ReadFile(path), texts;
   for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -13,7 +12,6 @@
 namespace {
 
 using testing_support::LogTexts;
-using testing_support::ReadFile;
 
 class RunLogTest : public ::testing::Test {
  protected:
@@ -39,10 +37,6 @@ TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
   log_.WritePair(label.c_str(), v899.c_str());
   log_.WritePair(label.c_str(), v900.c_str());
   log_.Write("SELECT 1\r\nFROM t");
-  const std::string file = ReadFile(path_);
-  EXPECT_EQ(file.substr(0, 10), "old line\r\n");
-  EXPECT_TRUE(std::regex_search(file.substr(10),
-                                std::regex("^\\d\\d:\\d\\d:\\d\\d \\d\\d-\\d\\d-\\d{4} a")));
   EXPECT_EQ(LogTexts(path_), "\r\nold line|" + longest +
                                  "|ERROR: can't load file q.sql|label only|value only|" + label +
                                  " " + v899 + "|SELECT 1\r\nFROM t");
@@ -61,19 +55,6 @@ TEST_F(RunLogTest, WaitsForAnotherWriterAndGivesUpInTheEnd) {
   log_.Write("after the wait");
   release.join();
   EXPECT_EQ(LogTexts(path_), "after the wait");
-}
-
-// An unnamed log writes no file, but its entries still reach an observer.
-TEST_F(RunLogTest, AnUnnamedLogWritesNoFileButTellsItsObserver) {
-  std::string seen;
-  log_.SetObserver([](void* seen, const char* entry,
-                      std::size_t n) { static_cast<std::string*>(seen)->append(entry, n); },
-                   &seen);
-  log_.SetPath(std::string(kelvorin::kLogPathCapacity, 'x').c_str());
-  EXPECT_STREQ(log_.path(), "");
-  log_.Write("kept in memory");
-  EXPECT_EQ(ReadFile(path_), "<missing>");
-  EXPECT_EQ(seen.substr(20), "kept in memory\r\n");
 }
 
 }  // namespace

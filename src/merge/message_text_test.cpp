@@ -6,7 +6,6 @@
 #include <string>
 
 #include "fault.h"
-#include "test_support.h"
 
 namespace {
 
@@ -15,12 +14,9 @@ using kelvorin::kRecipientCapacity;
 // Everything the program refuses or cuts before the database sees the address
 // is decided here, hostile addresses included.
 TEST(ExtractRecipientTest, TakesTheFirstRecipientLineOnly) {
-  struct Case {
-    std::string message;
-    std::string recipient;  // "" when refused
-  };
   const std::string longest(999, '\''), too_long(1000, 'a');
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
+      // message, address ("" refused)
       {"Subject: x\r\n<<< ann@example.com\r\nHello\r\n", "ann@example.com"},
       {"Subject: x\r\n<<< ann@example.com", "ann@example.com"},  // last line, no line end
       {"Subject: x\r\n<<<  ann@x.org \t\r\n", " ann@x.org \t"},  // blanks stay
@@ -38,12 +34,11 @@ TEST(ExtractRecipientTest, TakesTheFirstRecipientLineOnly) {
       {"x\r\n<<< " + longest + "\r\n", longest},
       {"x\r\n<<< " + too_long + "\r\n", ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message.substr(0, 40));
+  for (const auto& [message, address] : cases) {
     char buffer[kRecipientCapacity + 8];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(kelvorin::ExtractRecipient(c.message.c_str(), buffer), !c.recipient.empty());
-    EXPECT_EQ(buffer, c.recipient);
+    EXPECT_EQ(kelvorin::ExtractRecipient(message.c_str(), buffer), !address.empty()) << message;
+    EXPECT_EQ(buffer, address);
     EXPECT_EQ(buffer[kRecipientCapacity], '#');  // nothing written past the buffer
   }
 }
@@ -70,20 +65,6 @@ TEST(SubstituteRecipientTest, ReplacesTheFirstTokenWithQuotesDoubled) {
   EXPECT_FALSE(kelvorin::SubstituteRecipient("a LIKE '%recipient%'", "x@y", &result));
   EXPECT_EQ(result, nullptr);
   platform::fault::Reset();
-}
-
-TEST(LoadWholeFileTest, LoadsEveryByteAndRefusesEmptyAndMissingFiles) {
-  testing_support::TempDir dir;
-  testing_support::WriteFile(dir.File("with-nul"), std::string("before\0after", 12));
-  testing_support::WriteFile(dir.File("empty"), "");
-  char* text = nullptr;
-  std::size_t length = 0;
-  ASSERT_TRUE(kelvorin::LoadWholeFile(dir.File("with-nul").c_str(), &text, &length));
-  EXPECT_EQ(std::string(text, length + 1), std::string("before\0after\0", 13));
-  kelvorin::FreeText(text);
-  for (const char* name : {"empty", "absent"}) {
-    EXPECT_FALSE(kelvorin::LoadWholeFile(dir.File(name).c_str(), &text)) << name;
-  }
 }
 
 }  // namespace

@@ -82,25 +82,6 @@ TEST_F(IniTest, ReadsLikeTheWin32ProfileReader) {
   EXPECT_EQ(Read("main", "Database", "Missing", "kelvorin", 4), "kel");
 }
 
-// The key names of a section, as kelvorin-check lists them to find misspelt
-// keys: "|" stands for each NUL of the list.
-TEST_F(IniTest, ListsTheKeysOfTheFirstMatchingSection) {
-  const std::string path = dir_.File("main");
-  platform::Profile ini(path.c_str());
-  for (auto [section, keys] :
-       {std::pair{"Options", "DeleteOnErrors||"},
-        {"DATABASE",
-         "Source|username|PASSWORD|Rowname|Empty|Quoted|OneQuote|Tabbed|Spaced "
-         "Key|Long|LongQuoted|Source|NoEquals|Commented2||"},
-        {"Nowhere", "|"}}) {
-    char out[300];
-    std::size_t n = ini.Keys(section, out, sizeof out);
-    std::string list(out, n + 1);
-    for (char& c : list) c = c == '\0' ? '|' : c;
-    EXPECT_EQ(list, keys) << section;
-  }
-}
-
 // The file operations the rest of the program builds on, with the share
 // modes that keep a message or the log from being written by two at once.
 TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
