@@ -103,9 +103,9 @@ void Close(File file);
 // it, kDenied when it is read-only. Opens nothing that stays open.
 [[nodiscard]] bool CheckWritable(const char* path, Status* why = nullptr);
 
-// The path of the file that path names, every symbolic link followed, into
-// out (cap bytes). False when it cannot be had (no such file, or too long):
-// the caller then uses path as it is.
+// The path under which the file that path names can be replaced: path
+// itself, or, when it is a symbolic link, the file the link leads to, into
+// out (cap bytes). False when it cannot be had (too long, a broken link).
 [[nodiscard]] bool ResolvePath(const char* path, char* out, std::size_t cap);
 
 // Creates a new empty file in the folder of target, open for writing, that

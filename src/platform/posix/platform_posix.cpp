@@ -218,9 +218,15 @@ bool CheckWritable(const char* path, Status* why) {
 }
 
 bool ResolvePath(const char* path, char* out, std::size_t cap) {
+  // Only a link as the file itself moves the file to replace; links among
+  // the folders above it lead to the same folder either way.
+  struct stat info;
   char resolved[PATH_MAX];
-  if (::realpath(path, resolved) == nullptr || std::strlen(resolved) + 1 > cap) return false;
-  std::memcpy(out, resolved, std::strlen(resolved) + 1);
+  const bool link = ::lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
+  if (link && ::realpath(path, resolved) == nullptr) return false;
+  const char* result = link ? resolved : path;
+  if (std::strlen(result) + 1 > cap) return false;
+  std::memcpy(out, result, std::strlen(result) + 1);
   return true;
 }
 
