@@ -124,6 +124,8 @@ def generated(results):
              "![time and peak memory of one run against the rows](performance-rows.png)\n", rows,
              "### The merge alone against a durable copy of its output (Google Benchmark)\n",
              merge(results), ""]
+    parts += ["### kelvorin-check on a folder of 10,000 messages, SQLite (hyperfine)\n",
+              open(os.path.join(results, "check-folder.md")).read()]
     for engine, name in ENGINES:
         wine = os.path.join(results, "wine-%s.md" % engine)
         if os.path.exists(wine):
