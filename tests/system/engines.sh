@@ -14,20 +14,14 @@ mkdir -p "$2"
 st=$(cd "$2" && pwd -P) bin=/usr/lib/postgresql/15/bin lib=/usr/lib/x86_64-linux-gnu/odbc
 # The servers refuse to run as root: each runs as its own user.
 as() { (cd / && runuser -u "$@"); }
-maria() { mariadb --no-defaults --socket="$st/maria/mysqld.sock" -uroot "$@"; }
+maria() { "$1" --no-defaults --socket="$st/maria/mysqld.sock" -uroot "${@:2}"; }
 maria_opts=(--no-defaults --user=mysql --datadir="$st/maria/data" --innodb-log-file-size=16M)
 
 stop() {
   if [ -f "$st/pg/data/postmaster.pid" ]; then
     as postgres -- "$bin/pg_ctl" -D "$st/pg/data" -m fast -w stop >/dev/null || true
   fi
-  local pid
-  pid=$(cat "$st/maria/mariadbd.pid" 2>/dev/null) || pid=""
-  # The name check: a stale file may name a process that reused the number.
-  if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = mariadbd ]; then
-    kill "$pid"
-    for _ in $(seq 300); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
-  fi
+  maria mariadb-admin shutdown >/dev/null 2>&1 || true  # waits until the server has ended
   rm -rf "$st/pg" "$st/maria" "$st/sqlite"
 }
 
@@ -46,11 +40,11 @@ start_servers() {
     >"$st/maria/install.log"
   # The value tests count to 6000 with a recursive query: past the default 1000 steps.
   setsid /usr/sbin/mariadbd "${maria_opts[@]}" --socket="$st/maria/mysqld.sock" \
-    --pid-file="$st/maria/mariadbd.pid" --skip-networking --log-error="$st/maria/server.log" \
-    --character-set-server=utf8mb4 --innodb-flush-log-at-trx-commit=0 --skip-log-bin \
-    --max-recursive-iterations=100000 </dev/null >/dev/null 2>&1 &
-  for _ in $(seq 300); do maria -e "SELECT 1" >/dev/null 2>&1 && break || sleep 0.1; done
-  maria -e "CREATE DATABASE kelvorin CHARACTER SET utf8mb4; GRANT ALL ON kelvorin.*
+    --skip-networking --log-error="$st/maria/server.log" --character-set-server=utf8mb4 \
+    --innodb-flush-log-at-trx-commit=0 --skip-log-bin --max-recursive-iterations=100000 \
+    </dev/null >/dev/null 2>&1 &
+  for _ in $(seq 300); do maria mariadb -e "SELECT 1" >/dev/null 2>&1 && break || sleep 0.1; done
+  maria mariadb -e "CREATE DATABASE kelvorin CHARACTER SET utf8mb4; GRANT ALL ON kelvorin.*
     TO kelvorin@localhost IDENTIFIED BY 'kelvorin-pw'"
 }
 
@@ -69,8 +63,7 @@ write_ini() {
 }
 
 stop
-if [ "$1" = start ]; then
-  start_servers
-  write_ini
-  echo "ODBCINI=$st/odbc.ini ODBCSYSINI=$st"
-fi
+[ "$1" = start ] || exit 0
+start_servers
+write_ini
+echo "ODBCINI=$st/odbc.ini ODBCSYSINI=$st"

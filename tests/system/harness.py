@@ -1,14 +1,15 @@
-"""Runs the built program as the mailing host does, from a fresh folder with
-its INI, query file and message, and hands back the message (None: deleted),
-the log entries, stdout and the files left. KELVORIN_PROGRAM names the
-program, KELVORIN_RUNNER what runs it (Wine for the .exe), KELVORIN_DSN the
-data source of a table (in ODBCINI), KELVORIN_IO_SHIM io_shim.c built."""
+"""Runs a built program as the mailing host does, from a fresh folder with its
+INI, query file and message, and hands back what the run left: the message
+(None: deleted), the log entries, the output and the other files. Environment:
+KELVORIN_PROGRAM (kelvorin-check lies beside it), KELVORIN_RUNNER (Wine for the
+.exe), KELVORIN_DSN (a table's data source), KELVORIN_IO_SHIM (io_shim.c)."""
 import os, re, shutil, signal, subprocess, tempfile, unittest
 from types import SimpleNamespace
 import pyodbc
 
 PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
-NAME = 'kelvorin.exe' if PROG.endswith('.exe') else 'kelvorin'  # names its INI and log
+EXE = '.exe' if PROG.endswith('.exe') else ''  # the copies keep their names: they name INI and log
+CHECK = os.path.join(os.path.dirname(PROG), 'kelvorin-check' + EXE)
 DSN, SHIM = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite'), os.environ.get('KELVORIN_IO_SHIM')
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
 DELETED = '--- Errors occured, message was deleted'
@@ -32,38 +33,25 @@ DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v))
                 'MEDIUMTEXT')}.items()}
 
 
-def raw(text):
-    """The bytes of a text; surrogate escapes stand for bytes that are not UTF-8."""
-    return text if isinstance(text, bytes) else text.encode('utf-8', 'surrogateescape')
-
-
-def text(data):
-    return data.decode('utf-8', 'surrogateescape')
-
-
 def ini(db='', opts='', source=None):
     return '[Database]\r\nSource=%s\r\n%sRequest=query.sql\r\n%s' % (source or DSN, db, opts)
 
 
 def u8(s):
-    return '{u8:%s}' % raw(s).hex().upper()
+    """A text as its UTF-8 bytes (surrogate escapes stand for bytes that are not UTF-8)."""
+    return '{u8:%s}' % s.encode('utf-8', 'surrogateescape').hex().upper()
 
 
 def put(folder, name, data):
     os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
     with open(os.path.join(folder, name), 'wb') as f:
-        f.write(raw(data))
+        f.write(data.encode('utf-8', 'surrogateescape'))
 
 
-def read(path):
-    with open(path, 'rb') as f:
-        return text(f.read())
-
-
-def drained(f):
-    with f:
+def read(path, f=None):
+    with f or open(path, 'rb') as f:
         f.seek(0)
-        return text(f.read())
+        return f.read().decode('utf-8', 'surrogateescape')
 
 
 def entries(log, folder):
@@ -97,13 +85,14 @@ class Db:
         sql = re.sub(r'\{u8:(\w*)\}', lambda m: self.d['u8'] % m[1], sql)
         return re.sub(r'\{(dbl|ts|email|user|cat|long)\}', lambda m: self.d[m[1]], sql)
 
-    def rows(self, sql):
-        cur = self.c.execute(self.fill(sql))
+    def rows(self, *statements):
+        """Runs the statements; the rows of the last."""
+        for sql in statements:
+            cur = self.c.execute(self.fill(sql))
         return [tuple(r) for r in cur.fetchall()] if cur.description else []
 
     def drop(self, *tables):
-        for t in tables:
-            self.rows('DROP TABLE IF EXISTS {%s}' % t)
+        self.rows(*('DROP TABLE IF EXISTS {%s}' % t for t in tables))
 
 
 class Case(unittest.TestCase):
@@ -111,53 +100,54 @@ class Case(unittest.TestCase):
         d = tempfile.mkdtemp(prefix='kelvorin-sys-')
         os.chmod(d, 0o755)  # runs as nobody must enter it
         self.addCleanup(shutil.rmtree, d, True)
-        shutil.copy(PROG, os.path.join(d, NAME))
+        shutil.copy(PROG, os.path.join(d, 'kelvorin' + EXE))
         return d
 
-    def start(self, files, args=('msg.txt',), env=None, prefix=(), arrange=None, d=None, **popen):
-        """Starts the program on files ({name: text}) in a fresh folder."""
+    def start(self, files, args=('msg.txt',), env=None, prefix=(), arrange=None, d=None,
+              prog='kelvorin' + EXE, **popen):
+        """Starts the program on files ({name: text}) in a fresh folder, or in d."""
         d = d or self.folder()
         for name, data in files.items():
             put(d, name, data)
         if arrange:
             arrange(d, self)
-        argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, NAME)]
+        argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
         # Files, not pipes: Wine's server outlives the run and would hold a pipe open.
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        p = subprocess.Popen(argv + list(args), cwd=d, env={**os.environ, **(env or {})},
-                             stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                             start_new_session=True, **popen)
+        p = subprocess.Popen(argv, cwd=d, env={**os.environ, **(env or {})}, stdout=out,
+                             stderr=err, stdin=subprocess.DEVNULL, start_new_session=True, **popen)
         p.d, p.files, p.io = d, files, (out, err)
         return p
 
-    def finish(self, p, killed=False, path='msg.txt'):
+    def finish(self, p, killed=False, path='msg.txt', status=0):
         """Waits for a started run (a hang is killed) and gathers what it left."""
         try:
             p.wait(timeout=180)
         except subprocess.TimeoutExpired:
             os.killpg(p.pid, signal.SIGKILL)
             raise
-        out, err = map(drained, p.io)
-        self.assertEqual(p.returncode, -signal.SIGKILL if killed else 0, err)
-        d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), ['kelvorin.LOG', NAME]
+        out, err = (read(None, f) for f in p.io)
+        self.assertEqual(p.returncode, -signal.SIGKILL if killed else status, err)
+        d, log = p.d, os.path.join(p.d, 'kelvorin.LOG')
         left = [os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs]
+        skip = {'kelvorin.LOG', 'kelvorin' + EXE, os.path.basename(CHECK), *p.files}
         return SimpleNamespace(
             msg=read(os.path.join(d, path)) if os.path.lexists(os.path.join(d, path)) else None,
-            log=entries(read(log), d) if os.path.exists(log) else None, out=out, d=d,
-            left=sorted(f for f in left if f not in p.files and f not in skip))
+            log=entries(read(log), d) if os.path.exists(log) else None, out=out, err=err, d=d,
+            left=sorted(f for f in left if f not in skip))
 
     def run_prog(self, files, path='msg.txt', killed=False, **start):
         return self.finish(self.start(files, **start), killed, path)
 
-    def at_once(self, d, arg_lists):
-        """One run per argument list from folder d, all held at a gate until the
+    def at_once(self, d, paths):
+        """One run per message path from folder d, all held at a gate until the
         last has started (else they would trickle in at the pace of fork)."""
         gate, go = os.pipe()
         wait = ['sh', '-c', 'read _ <&%d; exec "$0" "$@"' % gate]  # reads until go is closed
-        runs = [self.start({}, args, d=d, prefix=wait, pass_fds=[gate]) for args in arg_lists]
+        runs = [self.start({}, [path], d=d, prefix=wait, pass_fds=[gate]) for path in paths]
         os.close(go)
         os.close(gate)
-        return [self.finish(p, path=args[0]) for p, args in zip(runs, arg_lists)]
+        return [self.finish(p, path=path) for p, path in zip(runs, paths)]
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG in it: one or more records."""

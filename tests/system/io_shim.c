@@ -1,10 +1,9 @@
 /* An LD_PRELOAD shim that makes the program's write, fsync or rename of some
  * paths fail as a full disk or a lost device would, or kills the process
- * around such a call; calls on other paths (the log, the drivers) go on.
+ * before such a call; calls on other paths (the log, the drivers) go on.
  *   KELVORIN_FAULT=op:nth:action:errno  op: write, fsync or rename; nth: the
  *     matching call to disturb, from 1; action: fail (that call and every later
- *     one), short (that write takes half its bytes, later ones fail), kill
- *     (SIGKILL before the call) or after (SIGKILL once it succeeded)
+ *     one), short (that write takes half its bytes, later ones fail) or kill
  *   KELVORIN_FAULT_MATCH  fnmatch(3) glob for the path (for rename, the old name) */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -28,9 +27,9 @@ __attribute__((constructor)) static void ReadPlan(void) {
   snprintf(match, sizeof match, "%s", glob != NULL ? glob : "*");
 }
 
-/* Counts a call of name on path (or, when path is null, on fd's file); true
- * when it is the call to disturb or a later one. */
-static int Reached(const char* name, const char* path, int fd) {
+/* Counts a call of name on path (or, when path is null, on fd's file). From
+ * the call to disturb on, kills the process or returns true with errno set. */
+static int Fails(const char* name, const char* path, int fd) {
   char link[64], target[4096];
   if (strcmp(name, op) != 0) return 0;
   if (path == NULL) {
@@ -39,38 +38,26 @@ static int Reached(const char* name, const char* path, int fd) {
     target[n > 0 ? n : 0] = '\0';
     path = target;
   }
-  return fnmatch(match, path, 0) == 0 && ++calls >= nth;
-}
-
-/* Before the real call: dies or fails as planned. True to fail it. */
-static int Fails(void) {
+  if (fnmatch(match, path, 0) != 0 || ++calls < nth) return 0;
   if (strcmp(action, "kill") == 0) raise(SIGKILL);
-  if (strcmp(action, "after") == 0 || (strcmp(action, "short") == 0 && calls == nth)) return 0;
   errno = error_number;
   return 1;
 }
 
-static long After(long result) {
-  if (strcmp(action, "after") == 0 && calls == nth) raise(SIGKILL);
-  return result;
-}
-
 ssize_t write(int fd, const void* data, size_t n) {
   ssize_t (*real)(int, const void*, size_t) = dlsym(RTLD_NEXT, "write");
-  if (!Reached("write", NULL, fd)) return real(fd, data, n);
-  if (Fails()) return -1;
+  if (!Fails("write", NULL, fd)) return real(fd, data, n);
   /* A disk that fills up mid-write takes part of the bytes first. */
-  return After(real(fd, data, strcmp(action, "short") == 0 && n > 1 ? n / 2 : n));
+  if (strcmp(action, "short") == 0 && calls == nth && n > 1) return real(fd, data, n / 2);
+  return -1;
 }
 
 int fsync(int fd) {
   int (*real)(int) = dlsym(RTLD_NEXT, "fsync");
-  if (!Reached("fsync", NULL, fd)) return real(fd);
-  return Fails() ? -1 : (int)After(real(fd));
+  return Fails("fsync", NULL, fd) ? -1 : real(fd);
 }
 
 int rename(const char* from, const char* to) {
   int (*real)(const char*, const char*) = dlsym(RTLD_NEXT, "rename");
-  if (!Reached("rename", from, -1)) return real(from, to);
-  return Fails() ? -1 : (int)After(real(from, to));
+  return Fails("rename", from, -1) ? -1 : real(from, to);
 }

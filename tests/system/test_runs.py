@@ -1,12 +1,11 @@
 """Run outcomes of either program (Linux, or the .exe under Wine): the banner,
-configuration errors, the error policy, the log, and message paths a host may
-hand over. Merging rows run on SQLite, where a SELECT needs no table."""
+configuration errors, the error policy, the quarantine, the log, and message
+paths a host may hand over. Rows merge on SQLite, where a SELECT needs no table."""
 import os, re
 from harness import Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, Q, QL = HEAD + 'Hi %%1%%\r\n', "SELECT '%recipient%'", "SELECT 'ann@example.com'"
-MERGED = HEAD + 'Hi ann@example.com\r\n'
-P = '+++ Process: msg.txt'
+MERGED, P = HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
 CONF = 'ERROR: configuration file reading error [Database -> %s] <dir>/kelvorin.INI'
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
@@ -17,20 +16,16 @@ EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) 
         "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
 EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
 CHANGED = 'ERROR: recipient line changed by the merge'
-NO_RCPT = ("Subject: x\r\nHi\r\n", "ERROR: can't extract recipient email from message")
+NO_RCPT, NO_RCPT_LOG = 'Subject: x\r\nHi\r\n', "ERROR: can't extract recipient email from message"
 SEP = '\\' if RUNNER else '/'  # in paths the program writes
-MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt' % SEP
 
 
-def quarantine(folder, moved=True):
-    """A failed run with Quarantine=folder: moved there with its reason, or deleted."""
-    log = [P, NO_RCPT[1]] + ([MOVED] if moved else ["ERROR: can't quarantine message file msg.txt",
-                                                   DELETED])
-    return dict(ini=ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), message=NO_RCPT[0],
-                log=log, msg=None, left=['q/msg.txt', 'q/msg.txt.reason'] * moved,
-                arrange=lambda d, t: os.mkdir(os.path.join(d, 'q')),
-                then=lambda t, r: moved and t.assertEqual(
-                    read(os.path.join(r.d, 'q/msg.txt.reason')), read(r.d + '/kelvorin.LOG')))
+def quarantine(folder, **row):
+    """A failed run with Quarantine=folder; by default the message cannot go there: deleted."""
+    return dict(dict(ini=ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), message=NO_RCPT,
+                     msg=None, log=[P, NO_RCPT_LOG, "ERROR: can't quarantine message file "
+                                    'msg.txt', DELETED]), **row)
+
 
 ROWS = [  # expected log (None: none at all) and message (None: deleted); what differs
     dict(name='banner, no argument', log=None, msg=MSG, args=[], out=BANNER),
@@ -43,7 +38,7 @@ ROWS = [  # expected log (None: none at all) and message (None: deleted); what d
          log=[P, "ERROR: can't load file <dir>/query.sql"], msg=MSG),
     dict(name='empty message', message='', log=[P, "ERROR: can't load file msg.txt", DELETED],
          msg=None),
-    dict(name='no recipient line', message=NO_RCPT[0], log=[P, NO_RCPT[1], DELETED], msg=None),
+    dict(name='no recipient line', message=NO_RCPT, log=[P, NO_RCPT_LOG, DELETED], msg=None),
     dict(name='query without token runs as written', query="SELECT 'a', 'b'",
          message=HEAD + '%%2%%', log=[P, "SELECT 'a', 'b'", OK2, DONE], msg=HEAD + 'b'),
     dict(name='first token only, quote doubled, lines joined',
@@ -72,10 +67,15 @@ ROWS = [  # expected log (None: none at all) and message (None: deleted); what d
     dict(name='placeholder in the recipient line', query="SELECT 'z@z'",
          message='Subject: x\r\n<<< %%1%%\r\n', log=[P, "SELECT 'z@z'", OK1, CHANGED, DELETED],
          msg=None),
-    dict(name='quarantined', **quarantine('q')),
-    dict(name='no quarantine folder', **quarantine('nowhere', False)),
-    dict(name='quarantine on another volume', **quarantine('Z:\\dev\\shm' if RUNNER else
-                                                           '/dev/shm', False)),
+    # An earlier message of the same name stays: the new one takes the next free name.
+    dict(name='quarantined', **quarantine(
+        'q', files={'q/msg.txt': 'earlier'}, left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
+        log=[P, NO_RCPT_LOG, '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP],
+        then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
+            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
+    dict(name='no quarantine folder', **quarantine('nowhere')),
+    dict(name='quarantine on another volume',
+         **quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
 ]
 
 

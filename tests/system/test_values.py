@@ -1,7 +1,8 @@
 """Rows against a real engine (KELVORIN_DSN): values of each type as the
-program merges them, and run outcomes that the engine and its driver decide.
-Setup SQL is in dialect terms (see harness.Db.fill)."""
-from harness import Case, Db, DELETED, DIAG, DONE, HEAD, OK1, OK2, ini, u8
+program merges them, run outcomes that the engine and its driver decide, and
+hostile recipients. Setup SQL is in dialect terms (see harness.Db.fill)."""
+import pyodbc
+from harness import Case, Db, DELETED, DIAG, DONE, DSN, HEAD, OK1, OK2, ini, u8
 
 BLOCK = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\n'
 KOELN = ' '.join(['Grüße aus Köln.'] * 3158)  # 60,001 bytes, some characters of two
@@ -20,8 +21,7 @@ VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result
     ('decimal, all fraction', 'DECIMAL(5,5)', [('-0.12345',) * 2]),
     # SQLite stores NUMERIC(1,1) as a floating-point value.
     ('numeric, one fraction digit', 'NUMERIC(1,1)', [('-0.5', {'SQLite': '-0.50', '*': '-0.5'})]),
-    ('UTF-8 of 2 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS)]),
-    ('UTF-8 of 4 bytes', 'VARCHAR(10)', [(u8(EMOJI), EMOJI)]),
+    ('UTF-8 of 2 and of 4 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS), (u8(EMOJI), EMOJI)]),
     ('text longer than reported', 'TEXT', [(u8(KOELN), KOELN)]),
     ('unsized varchar', 'VARCHAR', [(u8('x' * 4999 + 'y'), 'x' * 4999 + 'y')], 'v', 'PostgreSQL'),
     ('date', 'DATE', [("'2026-12-06'", '2026-12-06'), ("'2000-02-29'", '2000-02-29')]),
@@ -78,14 +78,54 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
     ('value over 65,535 bytes', ['CREATE TABLE {t} (v {long})',
                                  "INSERT INTO {t} VALUES ('%s')" % ('x' * 70000)],
      'SELECT v FROM {t}', BLOCK, [DIAG + '01004', DELETED], None),
+    # The server ends the connection at row 3000 of 40,000: inside the query, or between
+    # two fetches from a cursor of 100 rows (kelvorin_pg_cursor). No row that came is merged.
+    ('connection lost', [], "SELECT g, CASE WHEN g = 3000 THEN pg_terminate_backend("
+     "pg_backend_pid())::text END FROM generate_series(1, 40000) g", BLOCK, [DIAG, DELETED], None,
+     '', ('PostgreSQL',)),
 ]
+
+# Hostile recipients, a row per class of attack: addresses built to break out
+# of the SQL literal that the query puts the recipient in. With the attacker's
+# own row, other customers' rows and a canary table in the database, a run
+# merges the own row and nothing else, or fails cleanly, and leaves the tables
+# as they were. Pasted in carelessly (quotes left single) on the tests' own
+# connection, an address breaks out on the engines its row names: it is live.
+ALL = ('SQLite', 'PostgreSQL', 'MariaDB')
+ATTACKS = [  # class, address after "<<< ", engines where it is live (None: not tried)
+    ('quote and comment', "x' OR 1=1 -- ", ALL),
+    ('doubled quotes', "x''' OR 1=1 -- ", ALL),
+    ('hash comment', "bob@example.com'#", ('MariaDB',)),
+    ('stacked statement', "x'; DROP TABLE {t2}; -- ", ('PostgreSQL',)),
+    ('union', "x' UNION ALL SELECT name FROM {t2} -- ", ALL),
+    ('subquery', "x' OR email = (SELECT MIN(email) FROM {t}) OR 'a'='b", ALL),
+    # A decoder that trusted lead bytes would take the quote after one into its character.
+    ('lead byte before quote', "\udcc0' OR 1=1 -- ", None),
+    ('control bytes', "m\x01\x02\x1b[2J\x7f\t' OR\t1=1 -- ", ALL),
+    ('999 quotes', "'" * 999, ()),  # its query, with 1998 of them, is too long to log
+    ('wildcards', '_ob@%', ()),
+    ('look-alike quotes', 'x\u2019 OR \u02bc1\uff07=\u20191', ()),
+    ('trailing blank', 'bob@example.com ', ()),
+    ('escapes and markers', "?{fn ucase(email)}$$' OR 1=1 -- ", ALL),
+    ('query token', "%recipient%' OR 1=1 -- ", ALL),
+    ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- ", ALL),  # they would merge the recipient line
+]
+QUERY = "SELECT item FROM {t} WHERE email = '%recipient%' ORDER BY item"
+MARKED = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\nfirst: %%1%%\r\n'
+FOREIGN = ['CANARY-1', 'CANARY-2', 'CANARY-3', 'LEAK-BOB-1', 'LEAK-BOB-2', 'LEAK-CAROL-1',
+           'LEAK-EMPTY-1']  # in a message: a leak
+TABLES = ['DROP TABLE IF EXISTS {t}', 'DROP TABLE IF EXISTS {t2}', 'CREATE TABLE {t2} (name TEXT)',
+          'CREATE TABLE {t} (email {email}, item VARCHAR(40))',
+          "INSERT INTO {t} VALUES ('bob@example.com', 'LEAK-BOB-1'), ('bob@example.com', "
+          "'LEAK-BOB-2'), ('o''carol@example.com', 'LEAK-CAROL-1'), ('', 'LEAK-EMPTY-1')",
+          "INSERT INTO {t2} VALUES ('CANARY-1'), ('CANARY-2'), ('CANARY-3')"]
 
 
 class Values(Case):
     @classmethod
     def setUpClass(cls):
         cls.db = Db()
-        cls.addClassCleanup(cls.db.drop, 't')
+        cls.addClassCleanup(cls.db.drop, 't', 't2')
 
     def test_values(self):
         self.rows([value(self.db.dbms, *v) for v in VALUES])
@@ -98,10 +138,51 @@ class Values(Case):
             with self.subTest(name):
                 if only and self.db.dbms not in only:
                     continue
-                self.db.drop('t')
-                for sql in setup:
-                    self.db.rows(sql)
+                self.db.rows('DROP TABLE IF EXISTS {t}', *setup)
                 q = self.db.fill(query)
                 r = self.run_prog({'kelvorin.INI': ini(db), 'query.sql': q, 'msg.txt': HEAD + body})
                 log = ['+++ Process: msg.txt', q.replace('%recipient%', 'ann@example.com', 1)] + log
                 self.check(r, None if merged is None else HEAD + merged, log)
+
+    def tables(self, address):
+        """Fresh tables and, unless the engine refuses its bytes, the own row."""
+        self.db.rows(*TABLES)
+        try:
+            return self.db.rows("INSERT INTO {t} VALUES (%s, 'OWN-ROW')" % u8(address)) or True
+        except pyodbc.Error:
+            return False
+
+    def intact(self, own):
+        try:  # or dropped
+            rows = self.db.rows('SELECT name FROM {t2} UNION ALL SELECT item FROM {t}')
+        except pyodbc.Error:
+            return False
+        return sorted(rows) == sorted([(v,) for v in FOREIGN] + [('OWN-ROW',)] * own)
+
+    def test_attacks(self):
+        for name, address, live in ATTACKS:
+            with self.subTest(name):
+                self.attack(self.db.fill(address), live, name == 'merge markers')
+
+    def attack(self, address, live, rewritten):
+        own, query = self.tables(address), self.db.fill(QUERY)
+        head = 'Subject: Hi\r\n<<< %s\r\n' % address
+        r = self.run_prog({'kelvorin.INI': ini(), 'query.sql': query, 'msg.txt': head + MARKED})
+        self.assertTrue(self.intact(own), 'the tables changed')
+        logged = query.replace('%recipient%', address.replace("'", "''"), 1)
+        log = ['+++ Process: msg.txt'] + [logged] * (len(logged) <= 2000)
+        if not own:  # the engine refuses the bytes: no row to find, or the query refused
+            no_row = r.log[len(log)] == 'ERROR: no data was retrived'
+            self.check(r, None, log + [r.log[len(log)] if no_row else DIAG, DELETED])
+        elif rewritten:  # the merge would change the recipient line: refused
+            self.check(r, None, log + [OK1, 'ERROR: recipient line changed by the merge', DELETED])
+        else:  # exactly the own row: nothing leaked
+            self.check(r, head + '[OWN-ROW]\r\nfirst: OWN-ROW\r\n', log + [OK1, DONE])
+        if live is not None and 'cursor' not in DSN:  # psqlODBC's cursor mode fails a query
+            self.tables(address)  # that ends in a comment: such attacks die there
+            try:
+                rows = self.db.rows(QUERY.replace('%recipient%', address, 1))
+            except pyodbc.Error:
+                rows = []
+            self.assertEqual(bool(set(rows) - {('OWN-ROW',)}) or not self.intact(own),
+                             self.db.dbms in live, 'live when careless')
