@@ -4,7 +4,7 @@ not read or write, odd messages, and 200 instances at once. The message lies
 in a folder of its own (spool/), so that it and the program's folder can get
 different rights or disks."""
 import collections, functools, os, random, subprocess, time
-from harness import Case, Db, DELETED, DONE, NOBODY, OK2, SHIM, entries, ini, put, read
+from harness import Case, Db, DELETED, DONE, OK2, entries, ini, put, read
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
@@ -24,13 +24,14 @@ NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 
 
 
 def shim(plan, match='*spool/.*'):  # by default the temporary file beside the message
-    return dict(env={'LD_PRELOAD': SHIM, 'KELVORIN_FAULT': plan, 'KELVORIN_FAULT_MATCH': match},
-                killed=':kill' in plan)
+    return dict(killed=':kill' in plan, env={'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
+                                             'KELVORIN_FAULT': plan, 'KELVORIN_FAULT_MATCH': match})
 
 
 def nobody(sh, **more):
     """As user nobody, with all but what sh takes away again handed to nobody."""
-    return dict(sh='chown -R nobody:nogroup . && ' + sh, prefix=NOBODY, **more)
+    return dict(sh='chown -R nobody:nogroup . && ' + sh, **more,
+                prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
 
 
 FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, message, files left
@@ -73,8 +74,7 @@ class Faults(Case):
     def test_faults(self):
         db = Db()
         self.addCleanup(db.drop, 't')
-        db.drop('t')
-        db.rows('CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item TEXT)',
+        db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email TEXT, n INTEGER, item TEXT)',
                 "INSERT INTO {t} WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c "
                 "WHERE n < 5000) SELECT 'ann@example.com', n, printf('item %d %.600c', n, 'x') "
                 "FROM c", "INSERT INTO {t} VALUES ('bob@example.com', 0, 'not for ann')")
@@ -84,13 +84,14 @@ class Faults(Case):
                 how = dict(how)
                 opts = '[Options]\r\nDeleteOnErrors=%s\r\n%s' % (delete, how.pop('opts', ''))
                 files = {'kelvorin.INI': ini(opts=opts), 'query.sql': query,
-                         'spool/msg.txt': HEAD + how.pop('message', BODY), **how.pop('files', {})}
-                r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'],
-                                  arrange=functools.partial(self.shell, how.pop('sh', 'true')), **how)
+                         'spool/msg.txt': HEAD + how.pop('message', BODY)}
+                arrange = functools.partial(self.shell, how.pop('sh', 'true'))
+                r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'], arrange=arrange,
+                                  **how)
                 self.assertEqual(len(r.left), temps, r.left)
                 logged = query.replace('%recipient%', 'ann@example.com')
-                log = log and [P] + [logged if e == Q else e for e in log]
-                self.check(r, body and HEAD + body, log, r.left)
+                self.check(r, body and HEAD + body,
+                           log and [P] + [logged if e == Q else e for e in log], r.left)
 
     def shell(self, sh, d, _):
         """Runs sh in the program's folder; a tmpfs it mounts goes after the row."""

@@ -1,8 +1,9 @@
-"""Run outcomes of either program (Linux, or the .exe under Wine): the banner,
-configuration errors, the error policy, the quarantine, the log, and message
-paths a host may hand over. Rows merge on SQLite, where a SELECT needs no table."""
+"""Either program (Linux, or the .exe under Wine): run outcomes (the banner,
+configuration errors, the error policy, the quarantine, the log, message paths
+a host may hand over), and kelvorin-check beside it. Rows merge on SQLite,
+where a SELECT needs no table."""
 import os, re
-from harness import Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
+from harness import CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, Q, QL = HEAD + 'Hi %%1%%\r\n', "SELECT '%recipient%'", "SELECT 'ann@example.com'"
 MERGED, P = HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
@@ -10,7 +11,7 @@ CONF = 'ERROR: configuration file reading error [Database -> %s] <dir>/kelvorin.
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
 LONG = 'm' * 251 + '.txt'  # the longest name a Linux folder holds
-LINKED = 'real/target.txt'
+LINKED, OBRIEN = 'real/target.txt', HEAD.replace('ann', "o'brien")
 # Values typed into a name field, merged before the recipient line.
 EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) || "
         "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
@@ -23,70 +24,68 @@ SEP = '\\' if RUNNER else '/'  # in paths the program writes
 def quarantine(folder, **row):
     """A failed run with Quarantine=folder; by default the message cannot go there: deleted."""
     return dict(dict(ini=ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), message=NO_RCPT,
-                     msg=None, log=[P, NO_RCPT_LOG, "ERROR: can't quarantine message file "
-                                    'msg.txt', DELETED]), **row)
+                     log=[P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt",
+                          DELETED]), **row)
 
 
-ROWS = [  # expected log (None: none at all) and message (None: deleted); what differs
-    dict(name='banner, no argument', log=None, msg=MSG, args=[], out=BANNER),
-    dict(name='banner, two arguments', log=None, msg=MSG, args=['msg.txt', 'x'], out=BANNER),
+ROWS = [  # name, what differs, expected log (None: none at all), message (None: deleted)
+    ('banner, no argument', dict(args=[], out=BANNER, log=None), MSG),
+    ('banner, two arguments', dict(args=['msg.txt', 'x'], out=BANNER, log=None), MSG),
     # Settings read before the failing key keep their defaults: DeleteOnErrors is on.
-    dict(name='no INI', ini=None, log=[P, CONF % 'Source', DELETED], msg=None),
-    dict(name='no Request', ini='[Database]\r\nSource=x\r\n', log=[P, CONF % 'Request', DELETED],
-         msg=None),
-    dict(name='no query file, kept', ini=ini(opts=KEEP), query=None,
-         log=[P, "ERROR: can't load file <dir>/query.sql"], msg=MSG),
-    dict(name='empty message', message='', log=[P, "ERROR: can't load file msg.txt", DELETED],
-         msg=None),
-    dict(name='no recipient line', message=NO_RCPT, log=[P, NO_RCPT_LOG, DELETED], msg=None),
-    dict(name='query without token runs as written', query="SELECT 'a', 'b'",
-         message=HEAD + '%%2%%', log=[P, "SELECT 'a', 'b'", OK2, DONE], msg=HEAD + 'b'),
-    dict(name='first token only, quote doubled, lines joined',
-         message=HEAD.replace('ann', "o'brien") + '[%%1%%|%%2%%]',
-         query="SELECT '%recipient%',\r\n'%recipient%'",
-         log=[P, "SELECT 'o''brien@example.com',\r\n'%recipient%'", OK2, DONE],
-         msg=HEAD.replace('ann', "o'brien") + "[o'brien@example.com|%recipient%]"),
-    dict(name='unknown data source', ini=ini(source='nowhere'), log=[P, QL, DIAG, DELETED],
-         msg=None),
-    dict(name='log appended', files={'kelvorin.LOG': '01:02:03 04-05-2006 earlier run\r\n'},
-         log=['earlier run', P, QL, OK1, DONE], msg=MERGED),
-    dict(name='message name of 255 bytes', path=LONG, log=['+++ Process: ' + LONG, QL, OK1, DONE],
-         msg=MERGED),
-    dict(name='message path is a link', path=LINKED, args=['link.txt'], left=['link.txt'],
-         arrange=lambda d, t: os.symlink(LINKED, os.path.join(d, 'link.txt')),
-         log=['+++ Process: link.txt', QL, OK1, DONE], msg=MERGED,
-         then=lambda t, r: t.assertTrue(os.path.islink(os.path.join(r.d, 'link.txt')))),
+    ('no INI', dict(ini=None, log=[P, CONF % 'Source', DELETED]), None),
+    ('no Request', dict(ini='[Database]\r\nSource=x\r\n', log=[P, CONF % 'Request', DELETED]),
+     None),
+    ('no query file, kept', dict(ini=ini(opts=KEEP), query=None,
+                                 log=[P, "ERROR: can't load file <dir>/query.sql"]), MSG),
+    ('empty message', dict(message='', log=[P, "ERROR: can't load file msg.txt", DELETED]), None),
+    ('no recipient line', dict(message=NO_RCPT, log=[P, NO_RCPT_LOG, DELETED]), None),
+    ('query without token runs as written', dict(
+        query="SELECT 'a', 'b'", message=HEAD + '%%2%%', log=[P, "SELECT 'a', 'b'", OK2, DONE]),
+     HEAD + 'b'),
+    ('first token only, quote doubled, lines joined', dict(
+        message=OBRIEN + '[%%1%%|%%2%%]', query="SELECT '%recipient%',\r\n'%recipient%'",
+        log=[P, "SELECT 'o''brien@example.com',\r\n'%recipient%'", OK2, DONE]),
+     OBRIEN + "[o'brien@example.com|%recipient%]"),
+    ('unknown data source', dict(ini=ini(source='nowhere'), log=[P, QL, DIAG, DELETED]), None),
+    ('log appended', dict(files={'kelvorin.LOG': '01:02:03 04-05-2006 earlier run\r\n'},
+                          log=['earlier run', P, QL, OK1, DONE]), MERGED),
+    ('message name of 255 bytes', dict(path=LONG, log=['+++ Process: ' + LONG, QL, OK1, DONE]),
+     MERGED),
+    ('message path is a link', dict(
+        path=LINKED, args=['link.txt'], left=['link.txt'],
+        log=['+++ Process: link.txt', QL, OK1, DONE],
+        arrange=lambda d, t: os.symlink(LINKED, os.path.join(d, 'link.txt')),
+        then=lambda t, r: t.assertTrue(os.path.islink(os.path.join(r.d, 'link.txt')))), MERGED),
     # Line breaks in values before the recipient line become spaces; after it they stay.
-    dict(name='values cannot add header lines', query=EVIL, message=EVIL_MSG,
-         log=[P, EVIL, 'SQL OK (3)', DONE],
-         msg='Subject: Hi  <<< evil@example.net\r\nX: x Bcc: spy@x.org a b\r\n'
-             '<<< ann@example.com\r\nHi\r\n<<< evil@example.net'),
-    dict(name='guard off: the recipient line changes', query=EVIL, message=EVIL_MSG,
-         ini=ini(opts=KEEP + 'HeaderGuard=No\r\n'), log=[P, EVIL, 'SQL OK (3)', CHANGED],
-         msg=EVIL_MSG),
-    dict(name='placeholder in the recipient line', query="SELECT 'z@z'",
-         message='Subject: x\r\n<<< %%1%%\r\n', log=[P, "SELECT 'z@z'", OK1, CHANGED, DELETED],
-         msg=None),
+    ('values cannot add header lines', dict(query=EVIL, message=EVIL_MSG,
+                                            log=[P, EVIL, 'SQL OK (3)', DONE]),
+     'Subject: Hi  <<< evil@example.net\r\nX: x Bcc: spy@x.org a b\r\n'
+     '<<< ann@example.com\r\nHi\r\n<<< evil@example.net'),
+    ('guard off: the recipient line changes', dict(
+        query=EVIL, message=EVIL_MSG, ini=ini(opts=KEEP + 'HeaderGuard=No\r\n'),
+        log=[P, EVIL, 'SQL OK (3)', CHANGED]), EVIL_MSG),
+    ('placeholder in the recipient line', dict(
+        query="SELECT 'z@z'", message='Subject: x\r\n<<< %%1%%\r\n',
+        log=[P, "SELECT 'z@z'", OK1, CHANGED, DELETED]), None),
     # An earlier message of the same name stays: the new one takes the next free name.
-    dict(name='quarantined', **quarantine(
+    ('quarantined', quarantine(
         'q', files={'q/msg.txt': 'earlier'}, left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
         log=[P, NO_RCPT_LOG, '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP],
         then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
-            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
-    dict(name='no quarantine folder', **quarantine('nowhere')),
-    dict(name='quarantine on another volume',
-         **quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
+            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier'])), None),
+    ('no quarantine folder', quarantine('nowhere'), None),
+    ('quarantine on another volume', quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm'), None),
 ]
 
 
 class Runs(Case):
     def test_rows(self):
-        for row in ROWS:
-            with self.subTest(row['name']):
-                self.row(**row)
+        for name, row, msg in ROWS:
+            with self.subTest(name):
+                self.row(msg, **row)
 
-    def row(self, name, log, msg, ini=ini(), query=Q, message=MSG, path='msg.txt', args=None,
-            files={}, arrange=None, left=(), out='', then=None):
+    def row(self, msg, log, ini=ini(), query=Q, message=MSG, path='msg.txt', args=None, files={},
+            arrange=None, left=(), out='', then=None):
         files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
         r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
                           args=[path] if args is None else args, arrange=arrange)
@@ -94,3 +93,47 @@ class Runs(Case):
         self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
         if then:
             then(self, r)
+
+
+# kelvorin-check: a template it finds clean merges to exactly what the plug-in
+# writes, problems come with their lines, a folder is tallied, a mailing's log
+# summed up, and nothing is written. Each problem has its row in the unit tables.
+CHECKED = "SELECT 'A', 'B' UNION ALL SELECT '%recipient%', 'D'"  # two rows for anyone
+GOOD = HEAD + '%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n'
+BAD = HEAD + 'Total %%1%%\r\n%kelvorin%\r\n%%3%%\r\n'
+TYPO = 'DeleteOnError is not a key the plug-in reads; did you mean DeleteOnErrors?'
+
+
+class Check(Case):
+    def test_message(self):
+        for message, found in [(GOOD, []), (BAD, [
+                'msg.txt:3: placeholder %%1%% is outside every row block',
+                'msg.txt:4: row-block marker %kelvorin% has no partner',
+                'msg.txt:5: placeholder %%3%% names no column: the query gives 2'])]:
+            with self.subTest(message):
+                files = {'kelvorin.INI': ini(opts='[Options]\r\nDeleteOnError=No\r\n'),
+                         'query.sql': CHECKED, 'msg.txt': message}
+                r = self.run_prog(files, prog=CHECK, status=1)  # 1 for the INI's misspelt key alone
+                for line in found + ['SQL OK (2)', 'Complete!', TYPO]:
+                    self.assertIn(line, r.err)
+                # the log's 4 lines, the INI's key, the problems, the marker left in the merge
+                self.assertEqual(len(r.err.splitlines()), 5 + len(found) + bool(found), r.err)
+                self.assertEqual((r.msg, r.log), (message, None))  # nothing written
+                self.assertEqual(r.out, self.run_prog({}, d=r.d).msg)  # what the plug-in writes
+
+    def test_folder_and_log(self):
+        files = {'kelvorin.INI': ini(), 'query.sql': CHECKED, 'spool/a.txt': GOOD,
+                 'spool/b.txt': BAD, 'spool/c.txt': 'no recipient\r\n', 'spool/.kelvorin-x': GOOD}
+        r = self.run_prog(files, args=['spool'], prog=CHECK, status=1)
+        for line in ['3 messages in spool', 'would merge        2', 'would fail         1',
+                     '1  ' + NO_RCPT_LOG, 'c.txt: ' + NO_RCPT_LOG, 'b.txt:5: placeholder %%3%%']:
+            self.assertIn(line, r.out)
+        for name in ('a.txt', 'b.txt', 'c.txt'):
+            self.run_prog({}, args=['spool/' + name], d=r.d, path='spool/' + name)
+        out = self.run_prog({}, args=['--log', 'kelvorin.LOG'], d=r.d, prog=CHECK, status=1).out
+        for line in ['runs               3', 'completed          2', 'failed             1',
+                     '1  ' + NO_RCPT_LOG, 'deleted            1', 'slowest minute: ']:
+            self.assertIn(line, out)
+        self.run_prog({}, args=['--log'], d=r.d, prog=CHECK, status=2)  # bad arguments
+        os.remove(r.d + '/kelvorin.INI')
+        self.run_prog({}, args=['spool'], d=r.d, prog=CHECK, status=2)  # no INI
