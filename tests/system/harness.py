@@ -18,10 +18,10 @@ HEAD, KEEP = 'Subject: Your orders\r\n<<< ann@example.com\r\n', '[Options]\r\nDe
 STAMP = r'(?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d (?:0[1-9]|[12]\d|3[01])-(?:0[1-9]|1[0-2])-\d{4} '
 RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL message - [^\0]+'
 
-# What differs between the engines, by the DBMS name their drivers report.
-# u8: a text of exactly the UTF-8 bytes given in hex. email: compares byte
-# for byte (MariaDB's default collation matches "BOB@EXAMPLE.COM " to bob).
-# ts: MariaDB shows all its fraction digits. cat: its || is OR. long: > 64 KB.
+# What differs between the engines, by the DBMS name their drivers report. u8:
+# a text of exactly the UTF-8 bytes given in hex. email: compares byte for byte
+# (MariaDB's default collation matches "BOB@EXAMPLE.COM " to bob). ts: MariaDB
+# shows all its fraction digits. cat: its || is OR. long: over 64 KB.
 DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v)) for n, v in {
     'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v", 'TEXT'),
     'PostgreSQL': ('DOUBLE PRECISION', 'TIMESTAMP', "convert_from(decode('%s', 'hex'), 'UTF8')",
@@ -81,9 +81,6 @@ class Db:
             cur = self.c.execute(self.fill(sql))
         return [tuple(r) for r in cur.fetchall()] if cur.description else []
 
-    def drop(self, *tables):
-        self.rows(*('DROP TABLE IF EXISTS {%s}' % t for t in tables))
-
 
 class Case(unittest.TestCase):
     def folder(self):
@@ -106,22 +103,21 @@ class Case(unittest.TestCase):
         argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
         # Files, not pipes: Wine's server outlives the run and would hold a pipe open.
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        p = subprocess.Popen(argv, cwd=d, env={**os.environ, **env}, stdout=out, stderr=err,
-                             stdin=subprocess.DEVNULL, start_new_session=True, **popen)
+        p = subprocess.Popen(argv, cwd=d, env={**os.environ, **env}, stdin=subprocess.DEVNULL,
+                             stdout=out, stderr=err, start_new_session=True, **popen)
         p.d, p.files, p.io = d, files, (out, err)
         return p
 
-    def finish(self, p, killed=False, path='msg.txt', status=0):
-        """Waits for a started run (a hang is killed) and gathers what it left."""
+    def finish(self, p, path='msg.txt', status=0):
+        """Waits for a started run (a hang is killed) and gathers what it left;
+        status: the exit status it must have (-9: killed)."""
         try:
             p.wait(timeout=180)
         except subprocess.TimeoutExpired:
             os.killpg(p.pid, signal.SIGKILL)
             raise
-        for f in p.io:
-            f.seek(0)
-        out, err = (f.read().decode('utf-8', 'surrogateescape') for f in p.io)
-        self.assertEqual(p.returncode, -signal.SIGKILL if killed else status, err)
+        out, err = (read('/dev/fd/%d' % f.fileno()) for f in p.io)  # each read from its start
+        self.assertEqual(p.returncode, status, err)
         d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), {'kelvorin.LOG', NAME, CHECK}
         left = [os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs]
         return SimpleNamespace(
@@ -129,8 +125,8 @@ class Case(unittest.TestCase):
             log=entries(read(log), d) if os.path.exists(log) else None, out=out, err=err, d=d,
             left=sorted(f for f in left if f not in skip and f not in p.files))
 
-    def run_prog(self, files, path='msg.txt', killed=False, status=0, **start):
-        return self.finish(self.start(files, **start), killed, path, status)
+    def run_prog(self, files, path='msg.txt', status=0, **start):
+        return self.finish(self.start(files, **start), path, status)
 
     def at_once(self, d, paths):
         """One run per message path from folder d, all held at a gate until the
@@ -140,7 +136,7 @@ class Case(unittest.TestCase):
         runs = [self.start({}, [path], d=d, prefix=wait, pass_fds=[gate]) for path in paths]
         os.close(go)
         os.close(gate)
-        return [self.finish(p, path=path) for p, path in zip(runs, paths)]
+        return [self.finish(p, path) for p, path in zip(runs, paths)]
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG in it: one or more records."""

@@ -11,7 +11,8 @@ BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast:
 ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: three writes (head, rows, tail)
 MERGED = 'First: %s.\r\n%sLast: 1.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
-QUERY = "SELECT n, item FROM {t} WHERE email = '%recipient%' ORDER BY n"
+QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
+         "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 P, Q = '+++ Process: spool/msg.txt', '<query>'  # Q: the query as logged
 # A small tmpfs over spool/, the message moved onto it.
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'
@@ -24,7 +25,7 @@ NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 
 
 
 def shim(plan, match='*spool/.*'):  # by default the temporary file beside the message
-    return dict(killed=':kill' in plan, env={'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
+    return dict(status=-9 if ':kill' in plan else 0, env={'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
                                              'KELVORIN_FAULT': plan, 'KELVORIN_FAULT_MATCH': match})
 
 
@@ -72,24 +73,17 @@ FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, mes
 
 class Faults(Case):
     def test_faults(self):
-        db = Db()
-        self.addCleanup(db.drop, 't')
-        db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email TEXT, n INTEGER, item TEXT)',
-                "INSERT INTO {t} WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c "
-                "WHERE n < 5000) SELECT 'ann@example.com', n, printf('item %d %.600c', n, 'x') "
-                "FROM c", "INSERT INTO {t} VALUES ('bob@example.com', 0, 'not for ann')")
-        query = db.fill(QUERY)
         for name, how, delete, log, body, temps in FAULTS:
             with self.subTest(name):
                 how = dict(how)
                 opts = '[Options]\r\nDeleteOnErrors=%s\r\n%s' % (delete, how.pop('opts', ''))
-                files = {'kelvorin.INI': ini(opts=opts), 'query.sql': query,
+                files = {'kelvorin.INI': ini(opts=opts), 'query.sql': QUERY,
                          'spool/msg.txt': HEAD + how.pop('message', BODY)}
                 arrange = functools.partial(self.shell, how.pop('sh', 'true'))
                 r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'], arrange=arrange,
                                   **how)
                 self.assertEqual(len(r.left), temps, r.left)
-                logged = query.replace('%recipient%', 'ann@example.com')
+                logged = QUERY.replace('%recipient%', 'ann@example.com')
                 self.check(r, body and HEAD + body,
                            log and [P] + [logged if e == Q else e for e in log], r.left)
 
@@ -107,7 +101,7 @@ class Many(Case):
     line is there once, whole and stamped."""
     def test_at_once(self):
         n, db = int(os.environ.get('KELVORIN_CONCURRENT_RUNS', 200)), Db('kelvorin_sqlite')
-        self.addCleanup(db.drop, 't')
+        self.addCleanup(db.rows, 'DROP TABLE IF EXISTS {t}')
         db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email TEXT, n INTEGER, item TEXT)',
                 'INSERT INTO {t} VALUES ' + ', '.join("('r%d@example.com', %d, 'R%d-%d')" % (
                     i, k, i, k) for i in range(0, n, 2) for k in (1, 2, 3)))

@@ -122,7 +122,7 @@ class Values(Case):
     @classmethod
     def setUpClass(cls):
         cls.db = Db()
-        cls.addClassCleanup(cls.db.drop, 't', 't2')
+        cls.addClassCleanup(cls.db.rows, *TABLES[:2])
 
     def test_rows(self):
         for name, setup, query, body, log, merged, db, only in [value(self.db.dbms, *v) for v in (
