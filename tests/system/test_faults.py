@@ -25,8 +25,9 @@ NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 
 
 
 def shim(plan, match='*spool/.*'):  # by default the temporary file beside the message
-    return dict(status=-9 if ':kill' in plan else 0, env={'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
-                                             'KELVORIN_FAULT': plan, 'KELVORIN_FAULT_MATCH': match})
+    return dict(status=-9 if ':kill' in plan else 0, env={
+        'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan,
+        'KELVORIN_FAULT_MATCH': match})
 
 
 def nobody(sh, **more):
