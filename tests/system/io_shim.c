@@ -1,10 +1,11 @@
 /* An LD_PRELOAD shim that makes the program's write, fsync or rename of some
  * paths fail as a full disk or a lost device would, or kills the process
  * before such a call; calls on other paths (the log, the drivers) go on.
- *   KELVORIN_FAULT=op:nth:action:errno  op: write, fsync or rename; nth: the
- *     matching call to disturb, from 1; action: fail (that call and every later
- *     one), short (that write takes half its bytes, later ones fail) or kill
- *   KELVORIN_FAULT_MATCH  fnmatch(3) glob for the path (for rename, the old name) */
+ *   KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync or rename; nth:
+ *     the matching call to disturb, from 1; action: fail (that call and every
+ *     later one), short (that write takes half its bytes, as one a signal
+ *     interrupts) or kill; glob: fnmatch(3) pattern of the path (for rename,
+ *     the old name) */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -15,16 +16,16 @@
 #include <string.h>
 #include <unistd.h>
 
-static char op[8], action[8], match[512];
+static char op[8], action[8], match[512] = "*";
 static long nth, calls; /* calls: matching calls of op so far */
 static int error_number;
 
 /* Read once, before main: the program never changes its environment. */
 __attribute__((constructor)) static void ReadPlan(void) {
-  const char *plan = getenv("KELVORIN_FAULT"), *glob = getenv("KELVORIN_FAULT_MATCH");
-  if (plan == NULL || sscanf(plan, "%7[a-z]:%ld:%7[a-z]:%d", op, &nth, action, &error_number) < 3)
+  const char* plan = getenv("KELVORIN_FAULT");
+  if (plan == NULL ||
+      sscanf(plan, "%7[a-z]:%ld:%7[a-z]:%d:%511s", op, &nth, action, &error_number, match) < 4)
     op[0] = '\0';
-  snprintf(match, sizeof match, "%s", glob != NULL ? glob : "*");
 }
 
 /* Counts a call of name on path (or, when path is null, on fd's file). From
@@ -47,8 +48,7 @@ static int Fails(const char* name, const char* path, int fd) {
 ssize_t write(int fd, const void* data, size_t n) {
   ssize_t (*real)(int, const void*, size_t) = dlsym(RTLD_NEXT, "write");
   if (!Fails("write", NULL, fd)) return real(fd, data, n);
-  /* A disk that fills up mid-write takes part of the bytes first. */
-  if (strcmp(action, "short") == 0 && calls == nth && n > 1) return real(fd, data, n / 2);
+  if (strcmp(action, "short") == 0) return real(fd, data, calls == nth && n > 1 ? n / 2 : n);
   return -1;
 }
 

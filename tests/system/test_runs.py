@@ -1,13 +1,14 @@
-"""Either program (Linux, or the .exe under Wine): run outcomes (the banner,
-configuration errors, the error policy, the quarantine, the log, message paths
-a host may hand over), and kelvorin-check beside it. Rows merge on SQLite,
-where a SELECT needs no table."""
+"""Either program (Linux, or the .exe under Wine): run outcomes (the banner, configuration
+errors, the error policy, the quarantine, the log, message paths a host may hand over), and
+kelvorin-check beside it. Rows merge on SQLite, where a SELECT needs no table."""
 import os, re
 from harness import CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
-MSG, Q, QL = HEAD + 'Hi %%1%%\r\n', "SELECT '%recipient%'", "SELECT 'ann@example.com'"
-MERGED, P = HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
+MSG, MERGED, P = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
+Q, QL = "SELECT '%recipient%'", "SELECT 'ann@example.com'"
 CONF = 'ERROR: configuration file reading error [Database -> %s] <dir>/kelvorin.INI'
+LOAD, CHANGED = "ERROR: can't load file ", 'ERROR: recipient line changed by the merge'
+NO_RCPT, NO_RCPT_LOG = 'Subject: x\r\nHi\r\n', "ERROR: can't extract recipient email from message"
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
 LONG = 'm' * 251 + '.txt'  # the longest name a Linux folder holds
@@ -16,75 +17,64 @@ LINKED, OBRIEN = 'real/target.txt', HEAD.replace('ann', "o'brien")
 EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) || "
         "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
 EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
-CHANGED = 'ERROR: recipient line changed by the merge'
-NO_RCPT, NO_RCPT_LOG = 'Subject: x\r\nHi\r\n', "ERROR: can't extract recipient email from message"
-SEP = '\\' if RUNNER else '/'  # in paths the program writes
+MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % ('\\' if RUNNER else '/')
 
 
 def quarantine(folder, **row):
     """A failed run with Quarantine=folder; by default the message cannot go there: deleted."""
-    return dict(dict(ini=ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), message=NO_RCPT,
-                     log=[P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt",
-                          DELETED]), **row)
+    return dict(ini=ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), message=NO_RCPT, **row)
 
 
-ROWS = [  # name, what differs, expected log (None: none at all), message (None: deleted)
-    ('banner, no argument', dict(args=[], out=BANNER, log=None), MSG),
-    ('banner, two arguments', dict(args=['msg.txt', 'x'], out=BANNER, log=None), MSG),
+ROWS = [  # name, expected log (None: none at all), message (None: deleted), what differs
+    ('banner, no argument', None, MSG, dict(args=[], out=BANNER)),
+    ('banner, two arguments', None, MSG, dict(args=['msg.txt', 'x'], out=BANNER)),
     # Settings read before the failing key keep their defaults: DeleteOnErrors is on.
-    ('no INI', dict(ini=None, log=[P, CONF % 'Source', DELETED]), None),
-    ('no Request', dict(ini='[Database]\r\nSource=x\r\n', log=[P, CONF % 'Request', DELETED]),
-     None),
-    ('no query file, kept', dict(ini=ini(opts=KEEP), query=None,
-                                 log=[P, "ERROR: can't load file <dir>/query.sql"]), MSG),
-    ('empty message', dict(message='', log=[P, "ERROR: can't load file msg.txt", DELETED]), None),
-    ('no recipient line', dict(message=NO_RCPT, log=[P, NO_RCPT_LOG, DELETED]), None),
-    ('query without token runs as written', dict(
-        query="SELECT 'a', 'b'", message=HEAD + '%%2%%', log=[P, "SELECT 'a', 'b'", OK2, DONE]),
-     HEAD + 'b'),
-    ('first token only, quote doubled, lines joined', dict(
-        message=OBRIEN + '[%%1%%|%%2%%]', query="SELECT '%recipient%',\r\n'%recipient%'",
-        log=[P, "SELECT 'o''brien@example.com',\r\n'%recipient%'", OK2, DONE]),
-     OBRIEN + "[o'brien@example.com|%recipient%]"),
-    ('unknown data source', dict(ini=ini(source='nowhere'), log=[P, QL, DIAG, DELETED]), None),
-    ('log appended', dict(files={'kelvorin.LOG': '01:02:03 04-05-2006 earlier run\r\n'},
-                          log=['earlier run', P, QL, OK1, DONE]), MERGED),
-    ('message name of 255 bytes', dict(path=LONG, log=['+++ Process: ' + LONG, QL, OK1, DONE]),
-     MERGED),
-    ('message path is a link', dict(
+    ('no INI', [P, CONF % 'Source', DELETED], None, dict(ini=None)),
+    ('no Request', [P, CONF % 'Request', DELETED], None, dict(ini='[Database]\r\nSource=x\r\n')),
+    ('no query file, kept', [P, LOAD + '<dir>/query.sql'], MSG, dict(ini=ini(opts=KEEP),
+                                                                     query=None)),
+    ('empty message', [P, LOAD + 'msg.txt', DELETED], None, dict(message='')),
+    ('no recipient line', [P, NO_RCPT_LOG, DELETED], None, dict(message=NO_RCPT)),
+    ('query without token runs as written', [P, "SELECT 'a', 'b'", OK2, DONE], HEAD + 'b',
+     dict(query="SELECT 'a', 'b'", message=HEAD + '%%2%%')),
+    ('first token only, quote doubled, lines joined',
+     [P, "SELECT 'o''brien@example.com',\r\n'%recipient%'", OK2, DONE],
+     OBRIEN + "[o'brien@example.com|%recipient%]",
+     dict(message=OBRIEN + '[%%1%%|%%2%%]', query="SELECT '%recipient%',\r\n'%recipient%'")),
+    ('unknown data source', [P, QL, DIAG, DELETED], None, dict(ini=ini(source='nowhere'))),
+    ('log appended', ['earlier run', P, QL, OK1, DONE], MERGED,
+     dict(files={'kelvorin.LOG': '01:02:03 04-05-2006 earlier run\r\n'})),
+    ('message name of 255 bytes', ['+++ Process: ' + LONG, QL, OK1, DONE], MERGED, dict(path=LONG)),
+    ('message path is a link', ['+++ Process: link.txt', QL, OK1, DONE], MERGED, dict(
         path=LINKED, args=['link.txt'], left=['link.txt'],
-        log=['+++ Process: link.txt', QL, OK1, DONE],
         arrange=lambda d, t: os.symlink(LINKED, os.path.join(d, 'link.txt')),
-        then=lambda t, r: t.assertTrue(os.path.islink(os.path.join(r.d, 'link.txt')))), MERGED),
+        then=lambda t, r: t.assertTrue(os.path.islink(os.path.join(r.d, 'link.txt'))))),
     # Line breaks in values before the recipient line become spaces; after it they stay.
-    ('values cannot add header lines', dict(query=EVIL, message=EVIL_MSG,
-                                            log=[P, EVIL, 'SQL OK (3)', DONE]),
-     'Subject: Hi  <<< evil@example.net\r\nX: x Bcc: spy@x.org a b\r\n'
-     '<<< ann@example.com\r\nHi\r\n<<< evil@example.net'),
-    ('guard off: the recipient line changes', dict(
-        query=EVIL, message=EVIL_MSG, ini=ini(opts=KEEP + 'HeaderGuard=No\r\n'),
-        log=[P, EVIL, 'SQL OK (3)', CHANGED]), EVIL_MSG),
-    ('placeholder in the recipient line', dict(
-        query="SELECT 'z@z'", message='Subject: x\r\n<<< %%1%%\r\n',
-        log=[P, "SELECT 'z@z'", OK1, CHANGED, DELETED]), None),
+    ('values cannot add header lines', [P, EVIL, 'SQL OK (3)', DONE],
+     'Subject: Hi  <<< evil@example.net\r\nX: x Bcc: spy@x.org a b\r\n<<< ann@example.com\r\n'
+     'Hi\r\n<<< evil@example.net', dict(query=EVIL, message=EVIL_MSG)),
+    ('guard off: the recipient line changes', [P, EVIL, 'SQL OK (3)', CHANGED], EVIL_MSG,
+     dict(query=EVIL, message=EVIL_MSG, ini=ini(opts=KEEP + 'HeaderGuard=No\r\n'))),
+    ('placeholder in the recipient line', [P, "SELECT 'z@z'", OK1, CHANGED, DELETED], None,
+     dict(query="SELECT 'z@z'", message='Subject: x\r\n<<< %%1%%\r\n')),
     # An earlier message of the same name stays: the new one takes the next free name.
-    ('quarantined', quarantine(
+    ('quarantined', [P, NO_RCPT_LOG, MOVED], None, quarantine(
         'q', files={'q/msg.txt': 'earlier'}, left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
-        log=[P, NO_RCPT_LOG, '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP],
         then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
-            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier'])), None),
-    ('no quarantine folder', quarantine('nowhere'), None),
-    ('quarantine on another volume', quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm'), None),
-]
+            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
+] + [(name, [P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED], None,
+      quarantine(folder)) for name, folder in [
+          ('no quarantine folder', 'nowhere'),
+          ('quarantine on another volume', 'Z:\\dev\\shm' if RUNNER else '/dev/shm')]]
 
 
 class Runs(Case):
     def test_rows(self):
-        for name, row, msg in ROWS:
+        for name, log, msg, row in ROWS:
             with self.subTest(name):
-                self.row(msg, **row)
+                self.row(log, msg, **row)
 
-    def row(self, msg, log, ini=ini(), query=Q, message=MSG, path='msg.txt', args=None, files={},
+    def row(self, log, msg, ini=ini(), query=Q, message=MSG, path='msg.txt', args=None, files={},
             arrange=None, left=(), out='', then=None):
         files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
         r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
@@ -95,9 +85,9 @@ class Runs(Case):
             then(self, r)
 
 
-# kelvorin-check: a template it finds clean merges to exactly what the plug-in
-# writes, problems come with their lines, a folder is tallied, a mailing's log
-# summed up, and nothing is written. Each problem has its row in the unit tables.
+# kelvorin-check: a template it finds clean merges to exactly what the plug-in writes,
+# problems come with their lines, a folder is tallied, a mailing's log summed up, and
+# nothing is written. Each problem has its row in the unit tables.
 CHECKED = "SELECT 'A', 'B' UNION ALL SELECT '%recipient%', 'D'"  # two rows for anyone
 GOOD = HEAD + '%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n'
 BAD = HEAD + 'Total %%1%%\r\n%kelvorin%\r\n%%3%%\r\n'
