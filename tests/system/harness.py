@@ -18,17 +18,17 @@ HEAD, KEEP = 'Subject: Your orders\r\n<<< ann@example.com\r\n', '[Options]\r\nDe
 STAMP = r'(?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d (?:0[1-9]|[12]\d|3[01])-(?:0[1-9]|1[0-2])-\d{4} '
 RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL message - [^\0]+'
 
-# What differs between the engines, by the DBMS name their drivers report. u8:
-# a text of exactly the UTF-8 bytes given in hex. email: compares byte for byte
-# (MariaDB's default collation matches "BOB@EXAMPLE.COM " to bob). ts: MariaDB
-# shows all its fraction digits. cat: its || is OR. long: over 64 KB.
+# What differs between the engines, by the DBMS name their drivers report. u8: a text of exactly
+# the UTF-8 bytes given in hex. email: compares byte for byte (MariaDB's default collation matches
+# "BOB@EXAMPLE.COM " to bob). ts: MariaDB shows all its fraction digits. cat: its || is OR.
 DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v)) for n, v in {
-    'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v", 'TEXT'),
+    'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v",
+               "printf('%.70000c', 'x')"),
     'PostgreSQL': ('DOUBLE PRECISION', 'TIMESTAMP', "convert_from(decode('%s', 'hex'), 'UTF8')",
-                   'VARCHAR(1000)', 'CURRENT_USER', "'No. ' || v", 'TEXT'),
+                   'VARCHAR(1000)', 'CURRENT_USER', "'No. ' || v", "repeat('x', 70000)"),
     'MariaDB': ('DOUBLE', 'DATETIME(1)', "CONVERT(X'%s' USING utf8mb4)", 'VARCHAR(1000) COLLATE '
                 'utf8mb4_nopad_bin', "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)", "CONCAT('No. ', v)",
-                'MEDIUMTEXT')}.items()}
+                "repeat('x', 70000)")}.items()}
 
 
 def ini(db='', opts='', source=None):
