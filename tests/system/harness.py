@@ -1,8 +1,7 @@
-"""Runs a built program as the mailing host does, from a fresh folder with its
-INI, query file and message, and hands back what the run left: the message
-(None: deleted), the log entries, the output and the other files. Environment:
-KELVORIN_PROGRAM (kelvorin-check lies beside it), KELVORIN_RUNNER (Wine for the
-.exe), KELVORIN_DSN (a table's data source), KELVORIN_IO_SHIM (io_shim.c)."""
+"""Runs a built program as the mailing host does, from a fresh folder with its INI, query file and
+message, and hands back what the run left: the message (None: deleted), the log entries, the output
+and the other files. KELVORIN_PROGRAM: the program (kelvorin-check lies beside it); KELVORIN_RUNNER:
+what runs it (Wine for the .exe); KELVORIN_DSN: a table's data source."""
 import os, re, shutil, signal, subprocess, tempfile, unittest
 from types import SimpleNamespace
 import pyodbc
@@ -20,7 +19,7 @@ RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL m
 
 # What differs between the engines, by the DBMS name their drivers report. u8: a text of exactly
 # the UTF-8 bytes given in hex. email: compares byte for byte (MariaDB's default collation matches
-# "BOB@EXAMPLE.COM " to bob). ts: MariaDB shows all its fraction digits. cat: its || is OR.
+# "BOB@EXAMPLE.COM " to bob). ts: with fractions of a second. cat: MariaDB's || is OR.
 DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v)) for n, v in {
     'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v",
                "printf('%.70000c', 'x')"),
@@ -83,8 +82,7 @@ class Db:
 
 
 class Case(unittest.TestCase):
-    def folder(self):
-        """A fresh folder with both programs."""
+    def folder(self):  # with both programs
         d = tempfile.mkdtemp(prefix='kelvorin-sys-')
         os.chmod(d, 0o755)  # runs as nobody must enter it
         self.addCleanup(shutil.rmtree, d, True)
@@ -109,8 +107,7 @@ class Case(unittest.TestCase):
         return p
 
     def finish(self, p, path='msg.txt', status=0):
-        """Waits for a started run (a hang is killed) and gathers what it left;
-        status: the exit status it must have (-9: killed)."""
+        """Waits for a run (a hang is killed), checks its status (-9: killed), gathers its traces."""
         try:
             p.wait(timeout=180)
         except subprocess.TimeoutExpired:
@@ -128,10 +125,12 @@ class Case(unittest.TestCase):
     def run_prog(self, files, path='msg.txt', status=0, **start):
         return self.finish(self.start(files, **start), path, status)
 
-    def at_once(self, d, paths):
-        """One run per message path from folder d, all held at a gate until the
-        last has started (else they would trickle in at the pace of fork)."""
-        gate, go = os.pipe()
+    def at_once(self, files, paths):
+        """One run per message path from one folder with files, all held at a gate until the last
+        has started (else they would trickle in at the pace of fork)."""
+        d, (gate, go) = self.folder(), os.pipe()
+        for name, data in files.items():
+            put(d, name, data)
         wait = ['sh', '-c', 'read _ <&%d; exec "$0" "$@"' % gate]  # reads until go is closed
         runs = [self.start({}, [path], d=d, prefix=wait, pass_fds=[gate]) for path in paths]
         os.close(go)

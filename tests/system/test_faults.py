@@ -3,7 +3,7 @@ kill at each step of the rewrite, files and folders it may not read or write, od
 200 instances at once. The message lies in a folder of its own (spool/), so that it and the
 program's folder can get different rights or disks."""
 import collections, functools, os, random, subprocess, time
-from harness import Case, Db, DELETED, DONE, OK2, entries, ini, put, read
+from harness import Case, Db, DELETED, DONE, OK2, entries, ini, read
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
@@ -99,31 +99,30 @@ class Many(Case):
         db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email TEXT, n INTEGER, item TEXT)',
                 'INSERT INTO {t} VALUES ' + ', '.join("('r%d@example.com', %d, 'R%d-%d')" % (
                     i, k, i, k) for i in range(0, n, 2) for k in (1, 2, 3)))
-        d, query = self.folder(), db.fill("SELECT item, n FROM {t} WHERE email = '%recipient%'")
+        query = db.fill("SELECT item, n FROM {t} WHERE email = '%recipient%'")
         head = 'Run\r\n<<< r%d@example.com\r\n'
         block = '%kelvorin%\r\n%%2%%: %%1%%\r\n%kelvorin%\r\n'
-        for name, text in [('kelvorin.INI', ini(opts='[Options]\r\nQuarantine=q\r\n')),
-                           ('query.sql', query), ('q/earlier.txt', '')] + [
-                               ('spool/%d.txt' % i, head % i + block) for i in range(n)]:
-            put(d, name, text)
+        files = {'kelvorin.INI': ini(opts='[Options]\r\nQuarantine=q\r\n'), 'query.sql': query,
+                 'q/earlier.txt': '', **{'spool/%d.txt' % i: head % i + block for i in range(n)}}
         begin = time.time()
-        runs, end, want = self.at_once(d, ['spool/%d.txt' % i for i in range(n)]), time.time(), []
+        runs = self.at_once(files, ['spool/%d.txt' % i for i in range(n)])
+        end, want = time.time(), []
         for i, r in enumerate(runs):
             want.append(['+++ Process: spool/%d.txt' % i,
                          query.replace('%recipient%', 'r%d@example.com' % i)])
             if i % 2:  # no rows: moved, with its own log lines beside it
                 want[i] += ['ERROR: no data was retrived',
                             '--- Errors occured, message was moved to <dir>/q/%d.txt' % i]
-                q = '%s/q/%d.txt' % (d, i)
-                self.assertEqual((r.msg, read(q), entries(read(q + '.reason'), d)),
+                q = '%s/q/%d.txt' % (r.d, i)
+                self.assertEqual((r.msg, read(q), entries(read(q + '.reason'), r.d)),
                                  (None, head % i + block, want[i]))
             else:
                 want[i] += [OK2, DONE]
                 self.assertEqual(r.msg, head % i + ''.join(
                     '%d: R%d-%d\r\n' % (k, i, k) for k in (1, 2, 3)))
-        self.assertEqual(len(os.listdir(d + '/q')), 2 * (n // 2) + 1)
-        log = read(d + '/kelvorin.LOG')
-        texts = entries(log, d)  # each entry stamped: a mixed or cut line would not count
+        self.assertEqual(len(os.listdir(r.d + '/q')), 2 * (n // 2) + 1)
+        log = read(r.d + '/kelvorin.LOG')
+        texts = entries(log, r.d)  # each entry stamped: a mixed or cut line would not count
         self.assertEqual(collections.Counter(texts), collections.Counter(sum(want, [])))
         stamps = [time.mktime(time.strptime(line[:19], '%H:%M:%S %d-%m-%Y'))
                   for line in log.splitlines()]

@@ -16,25 +16,20 @@ VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result
     ('real', 'REAL', [('2.5', '2.50'), ('-1000000', '-1000000.00')]),
     ('numeric', 'NUMERIC(10,2)', [('-12345678.90',) * 2, ('99999999.99',) * 2, ('0.5', '0.50')]),
     ('decimal, all fraction', 'DECIMAL(5,5)', [('-0.12345',) * 2]),
-    # SQLite stores NUMERIC(1,1) as a floating-point value.
-    ('numeric, one fraction digit', 'NUMERIC(1,1)', [('-0.5', {'SQLite': '-0.50', '*': '-0.5'})]),
     ('UTF-8 of 2 and of 4 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS), (u8(EMOJI), EMOJI)]),
     ('text longer than reported', 'TEXT', [(u8(KOELN), KOELN)]),
     ('unsized varchar', 'VARCHAR', [(u8('x' * 4999 + 'y'), 'x' * 4999 + 'y')], 'v', 'PostgreSQL'),
     ('date', 'DATE', [("'2026-12-06'", '2026-12-06'), ("'2000-02-29'", '2000-02-29')]),
-    ('timestamp', '{ts}', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5'),
-                           ("'2026-12-06 21:05:03'", {'MariaDB': '2026-12-06 21:05:03.0',
-                                                      '*': '2026-12-06 21:05:03'})]),
+    ('timestamp', '{ts}', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
     ('blanks trimmed', 'CHAR(8)', [("'ab'", 'ab'), ("' \tcd'", 'cd')]),
     ('arithmetic', 'INTEGER', [('5', '10'), ('-7', '-14')], 'v * 2'),
     ('concatenation', 'INTEGER', [('5', 'No. 5')], '{cat}'),
 ]
 
 
-def value(dbms, name, type_, values, select='v', only=None):
-    """Each value in a row of its own after a NULL; a dict of texts names engines, '*' the rest."""
-    values = [('NULL', '<null>')] + [(v, m.get(dbms, m.get('*')) if isinstance(m, dict) else m)
-                                     for v, m in values]
+def value(name, type_, values, select='v', only=None):
+    """A row of VALUES: each value in a row of its own, after a NULL."""
+    values = [('NULL', '<null>')] + values
     rows = ', '.join('(%d, %s)' % (i, v) for i, (v, _) in enumerate(values))
     merged = ''.join('[%s]\r\n' % m for _, m in values)
     return (name, ['CREATE TABLE {t} (k INTEGER, v %s)' % type_, 'INSERT INTO {t} VALUES ' + rows],
@@ -90,8 +85,7 @@ ATTACKS = [  # class, address after "<<< ", engines where it is live (None: not 
     ('lead byte before quote', "\udcc0' OR 1=1 -- ", None),
     ('control bytes', "m\x01\x02\x1b[2J\x7f\t' OR\t1=1 -- ", ALL),
     ('999 quotes', "'" * 999, ()),  # its query, with 1998 of them, is too long to log
-    ('wildcards', '_ob@%', ()),
-    ('look-alike quotes', 'x\u2019 OR \u02bc1\uff07=\u20191', ()),
+    ('look-alike quotes, wildcards', 'x\u2019 OR \u02bc1\uff07=\u20191_ob@%', ()),
     ('trailing blank', 'bob@example.com ', ()),
     ('escapes and markers', "?{fn ucase(email)}$$' OR 1=1 -- ", ALL),
     ('query token', "%recipient%' OR 1=1 -- ", ALL),
@@ -111,8 +105,8 @@ class Values(Case):
         cls.addClassCleanup(cls.db.rows, 'DROP TABLE IF EXISTS {t}')
 
     def test_rows(self):
-        for name, setup, query, body, log, merged, db, only in [value(self.db.dbms, *v) for v in (
-                VALUES)] + [s + ('', None)[len(s) - 6:] for s in SOURCES]:  # INI, engines: optional
+        for name, setup, query, body, log, merged, db, only in [value(*v) for v in VALUES] + [
+                s + ('', None)[len(s) - 6:] for s in SOURCES]:  # INI, engines: optional
             with self.subTest(name):
                 if only and self.db.dbms not in only:
                     continue
