@@ -39,12 +39,6 @@ def u8(s):
     return '{u8:%s}' % s.encode('utf-8', 'surrogateescape').hex().upper()
 
 
-def put(folder, name, data):
-    os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
-    with open(os.path.join(folder, name), 'wb') as f:
-        f.write(data.encode('utf-8', 'surrogateescape'))
-
-
 def read(path):
     with open(path, 'rb') as f:
         return f.read().decode('utf-8', 'surrogateescape')
@@ -95,7 +89,9 @@ class Case(unittest.TestCase):
         """Starts the program (or prog) on files ({name: text}) in folder d or a fresh one."""
         d = d or self.folder()
         for name, data in files.items():
-            put(d, name, data)
+            os.makedirs(os.path.dirname(os.path.join(d, name)), exist_ok=True)
+            with open(os.path.join(d, name), 'wb') as f:
+                f.write(data.encode('utf-8', 'surrogateescape'))
         if arrange:
             arrange(d, self)
         argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
@@ -107,7 +103,7 @@ class Case(unittest.TestCase):
         return p
 
     def finish(self, p, path='msg.txt', status=0):
-        """Waits for a run (a hang is killed), checks its status (-9: killed), gathers its traces."""
+        """Waits for the run (killing a hang), checks its status (-9: killed), sees what it left."""
         try:
             p.wait(timeout=180)
         except subprocess.TimeoutExpired:
@@ -120,19 +116,35 @@ class Case(unittest.TestCase):
         return SimpleNamespace(
             msg=read(os.path.join(d, path)) if os.path.lexists(os.path.join(d, path)) else None,
             log=entries(read(log), d) if os.path.exists(log) else None, out=out, err=err, d=d,
-            left=sorted(f for f in left if f not in skip and f not in p.files))
+            left=sorted(re.sub(r'kelvorin-\w{6}$', 'kelvorin-XXXXXX', f) for f in left
+                        if f not in skip and f not in p.files))  # a temporary file by its pattern
 
     def run_prog(self, files, path='msg.txt', status=0, **start):
         return self.finish(self.start(files, **start), path, status)
+
+    def rows(self, rows, **defaults):
+        """Runs each row (name, expected log, message afterwards, what differs from defaults)."""
+        for name, log, msg, row in rows:
+            with self.subTest(name):
+                self.row(log, msg, **{**defaults, **row})
+
+    def row(self, log, msg, ini, query, message, path='msg.txt', args=None, files={}, left=(),
+            out='', then=None, **start):
+        files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
+        r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
+                          args=[path] if args is None else args, **start)
+        self.check(r, msg, log, left)
+        self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
+        if then:
+            then(self, r)
 
     def at_once(self, files, paths):
         """One run per message path from one folder with files, all held at a gate until the last
         has started (else they would trickle in at the pace of fork)."""
         d, (gate, go) = self.folder(), os.pipe()
-        for name, data in files.items():
-            put(d, name, data)
         wait = ['sh', '-c', 'read _ <&%d; exec "$0" "$@"' % gate]  # reads until go is closed
-        runs = [self.start({}, [path], d=d, prefix=wait, pass_fds=[gate]) for path in paths]
+        runs = [self.start(files if path == paths[0] else {}, [path], d=d, prefix=wait,
+                           pass_fds=[gate]) for path in paths]
         os.close(go)
         os.close(gate)
         return [self.finish(p, path) for p, path in zip(runs, paths)]

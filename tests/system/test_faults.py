@@ -2,7 +2,7 @@
 kill at each step of the rewrite, files and folders it may not read or write, odd messages, and
 200 instances at once. The message lies in a folder of its own (spool/), so that it and the
 program's folder can get different rights or disks."""
-import collections, functools, os, random, subprocess, time
+import collections, os, random, subprocess, time
 from harness import Case, Db, DELETED, DONE, OK2, entries, ini, read
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
@@ -10,82 +10,77 @@ BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast:
 ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB: three writes (head, rows, tail)
 MERGED = 'First: %s.\r\n%sLast: 1.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
+OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts='[Options]\r\nDeleteOnErrors=No\r\n')
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
-P, Q = '+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com')
-WRITE, LOAD = [Q, OK2, 'ERROR: file writing error'], "ERROR: can't load file "
+RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
+WRITE, LOAD = RAN + ['ERROR: file writing error'], "ERROR: can't load file "
+NO_QUERY, TEMP = [RAN[0], LOAD + '<dir>/query.sql'], 'spool/.kelvorin-XXXXXX'
 CONF = 'ERROR: configuration file reading error [Database -> Source] <dir>/kelvorin.INI'
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # and refill
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 37], k=65536))
 
 
-def shim(plan, match='*spool/.*'):  # by default the temporary file beside the message
-    return dict(status=-9 if ':kill' in plan else 0, env={
+def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
+    return dict(status=-9 if ':kill' in plan else 0, **more, env={
         'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
 
 
-def nobody(sh, **more):
-    """As user nobody, with all but what sh takes away again handed to nobody."""
-    return dict(sh='chown -R nobody:nogroup . && ' + sh, **more,
-                prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
+def shell(sh, **more):
+    """Runs sh in the program's folder before the run; a tmpfs it mounts goes after the row."""
+    def arrange(d, t):
+        t.addCleanup(subprocess.run, ['umount', '-ql', d + '/spool'])
+        subprocess.run(sh, shell=True, cwd=d, check=True)
+    return dict(arrange=arrange, **more)
 
 
-FAULTS = [  # name, how it runs, DeleteOnErrors, log after the process line, message, files left
-    ('first write: no space', shim('write:1:fail:28'), 'Yes', WRITE + [DELETED], None, 0),
-    ('last write: no space', shim('write:3:fail:28'), 'No', WRITE, BODY, 0),
+def nobody(sh, **more):  # all but what sh takes away again handed to nobody
+    return shell('chown -R nobody:nogroup . && ' + sh, **more,
+                 prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
+
+
+FAULTS = [  # name, expected log (None: none at all), message afterwards (None: deleted), how
+    ('first write: no space', WRITE + [DELETED], None, shim('write:1:fail:28')),
+    ('last write: no space', WRITE, OLD, shim('write:3:fail:28', ini=KEPT)),
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
-    ('short write', shim('write:2:short:0'), 'Yes', [Q, OK2, DONE], MERGED, 0),
-    ('flush: I/O error', shim('fsync:1:fail:5'), 'No', WRITE, BODY, 0),
-    ('rename: no space', shim('rename:1:fail:28'), 'No', WRITE, BODY, 0),
+    ('short write', RAN + [DONE], NEW, shim('write:2:short:0')),
+    ('flush: I/O error', WRITE, OLD, shim('fsync:1:fail:5', ini=KEPT)),
+    ('rename: no space', WRITE, OLD, shim('rename:1:fail:28', ini=KEPT)),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
-    ('folder flush refused', shim('fsync:1:fail:5', '*/spool'), 'Yes', [Q, OK2, DONE], MERGED, 0),
+    ('folder flush refused', RAN + [DONE], NEW, shim('fsync:1:fail:5', '*/spool')),
     # A real disk takes part of the rows' write, then none: the write fails, the message stays.
-    ('disk full', dict(sh=TMPFS % 'size=64k'), 'No', WRITE, BODY, 0),
-    ('no inode left', dict(sh=TMPFS % 'nr_inodes=2'), 'Yes', WRITE + [DELETED], None, 0),
+    ('disk full', WRITE, OLD, shell(TMPFS % 'size=64k', ini=KEPT)),
+    ('no inode left', WRITE + [DELETED], None, shell(TMPFS % 'nr_inodes=2')),
     # Killed: the old text or the whole merge, never a part; the temporary file may stay.
-    ('killed before write 2', shim('write:2:kill:0'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed before flush', shim('fsync:1:kill:0'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed before rename', shim('rename:1:kill:0'), 'Yes', [Q, OK2], BODY, 1),
-    ('killed before folder flush', shim('fsync:1:kill:0', '*/spool'), 'Yes', [Q, OK2], MERGED, 0),
+    ('killed before write 2', RAN, OLD, shim('write:2:kill:0', left=[TEMP])),
+    ('killed before flush', RAN, OLD, shim('fsync:1:kill:0', left=[TEMP])),
+    ('killed before rename', RAN, OLD, shim('rename:1:kill:0', left=[TEMP])),
+    ('killed before folder flush', RAN, NEW, shim('fsync:1:kill:0', '*/spool')),
     # A failure before the INI is read finds DeleteOnErrors on.
-    ('INI unreadable', nobody('chmod 0 kelvorin.INI'), 'No', [CONF, DELETED], None, 0),
-    ('message unreadable', nobody('chmod 0 spool/*'), 'No', [LOAD + 'spool/msg.txt'], BODY, 0),
-    ('message read-only', nobody('chmod 444 spool/*'), 'No',
-     [Q, OK2, "ERROR: can't overwrite message file"], BODY, 0),
-    ('message folder not writable', nobody('chown root: spool'), 'No', [Q, OK2, DONE], MERGED, 0),
-    ('delete refused', nobody('chown root: spool && chmod 0 query.sql'), 'Yes', [LOAD + '<dir>/'
-     'query.sql', "ERROR: can't delete message file spool/msg.txt", DELETED], BODY, 0),
-    ('log not writable', nobody('chown root: .'), 'Yes', None, MERGED, 0),
+    ('INI unreadable', [RAN[0], CONF, DELETED], None, nobody('chmod 0 kelvorin.INI', ini=KEPT)),
+    ('message unreadable', [RAN[0], LOAD + 'spool/msg.txt'], OLD,
+     nobody('chmod 0 spool/*', ini=KEPT)),
+    ('message read-only', RAN + ["ERROR: can't overwrite message file"], OLD,
+     nobody('chmod 444 spool/*', ini=KEPT)),
+    ('message folder not writable', RAN + [DONE], NEW, nobody('chown root: spool', ini=KEPT)),
+    ('delete refused', NO_QUERY + ["ERROR: can't delete message file spool/msg.txt", DELETED], OLD,
+     nobody('chown root: spool && chmod 0 query.sql')),
+    ('log not writable', None, NEW, nobody('chown root: .')),
     # A quarantine the program may not write to: the message is deleted instead.
-    ('quarantine not writable', nobody('mkdir q && chmod 0 query.sql', opts='Quarantine=q\r\n'),
-     'Yes', [LOAD + '<dir>/query.sql', "ERROR: can't quarantine message file spool/msg.txt",
-             DELETED], None, 0),
-    ('100 MB message', dict(message=FILLER + BODY), 'Yes', [Q, OK2, DONE], FILLER + MERGED, 0),
+    ('quarantine not writable', NO_QUERY + ["ERROR: can't quarantine message file spool/msg.txt",
+                                            DELETED], None, nobody(
+        'mkdir q && chmod 0 query.sql', ini=ini(opts='[Options]\r\nQuarantine=q\r\n'))),
+    ('100 MB message', RAN + [DONE], HEAD + FILLER + MERGED, dict(message=HEAD + FILLER + BODY)),
     # A NUL byte is a byte like any other: nothing after it is lost.
-    ('NUL bytes', dict(message=NOISE + '\0%%2%%' + BODY), 'Yes', [Q, OK2, DONE],
-     NOISE + '\0' + ITEM % 1 + MERGED, 0),
+    ('NUL bytes', RAN + [DONE], HEAD + NOISE + '\0' + ITEM % 1 + MERGED,
+     dict(message=HEAD + NOISE + '\0%%2%%' + BODY)),
 ]
 
 
 class Faults(Case):
     def test_faults(self):
-        for name, how, delete, log, body, temps in FAULTS:
-            with self.subTest(name):
-                how = dict(how)
-                opts = '[Options]\r\nDeleteOnErrors=%s\r\n%s' % (delete, how.pop('opts', ''))
-                files = {'kelvorin.INI': ini(opts=opts), 'query.sql': QUERY,
-                         'spool/msg.txt': HEAD + how.pop('message', BODY)}
-                arrange = functools.partial(self.shell, how.pop('sh', 'true'))
-                r = self.run_prog(files, 'spool/msg.txt', args=['spool/msg.txt'], arrange=arrange,
-                                  **how)
-                self.assertEqual(len(r.left), temps, r.left)
-                self.check(r, body and HEAD + body, log and [P] + log, r.left)
-
-    def shell(self, sh, d, _):
-        """Runs sh in the program's folder; a tmpfs it mounts goes after the row."""
-        self.addCleanup(subprocess.run, ['umount', '-ql', d + '/spool'])
-        subprocess.run(sh, shell=True, cwd=d, check=True)
+        self.rows(FAULTS, ini=ini(), query=QUERY, message=OLD, path='spool/msg.txt')
 
 
 class Many(Case):
