@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
-# engines.sh start|stop <state-dir>: the database servers of the system tests
-# (PostgreSQL 15, MariaDB; as root on Debian 12), throwaway (no durability, no
-# TCP), in a folder of a short path (a socket's path holds 107 bytes), and an
-# odbc.ini naming every driver by its path, nothing under /etc. With
-# ODBCINI=<state-dir>/odbc.ini and ODBCSYSINI=<state-dir>: kelvorin_sqlite,
-# kelvorin_pg_ansi, kelvorin_pg_unicode, kelvorin_pg_cursor (the ANSI driver,
-# 100 rows a fetch) and kelvorin_maria.
+# engines.sh start|stop <state-dir>: the database servers of the system tests (PostgreSQL 15,
+# MariaDB; as root on Debian 12), throwaway (no durability, no TCP), in a folder of a short path
+# (a socket's path holds 107 bytes), and an odbc.ini naming every driver by its path, nothing under
+# /etc. With ODBCINI=<state-dir>/odbc.ini and ODBCSYSINI=<state-dir>: kelvorin_sqlite,
+# kelvorin_pg_ansi, kelvorin_pg_unicode, kelvorin_pg_cursor (ANSI, 100 rows a fetch) and
+# kelvorin_maria.
 set -euo pipefail
 [ $# -eq 2 ] && [ "$(id -u)" -eq 0 ] ||
   { echo "usage, as root: engines.sh start|stop <state-dir>" >&2; exit 2; }
-mkdir -p "$2"
-st=$(cd "$2" && pwd -P) bin=/usr/lib/postgresql/15/bin lib=/usr/lib/x86_64-linux-gnu/odbc
+st=$(mkdir -p "$2" && cd "$2" && pwd -P)
+bin=/usr/lib/postgresql/15/bin lib=/usr/lib/x86_64-linux-gnu/odbc
 # The servers refuse to run as root: each runs as its own user.
 as() { (cd / && runuser -u "$@"); }
 maria() { "$1" --no-defaults --socket="$st/maria/mysqld.sock" -uroot "${@:2}"; }

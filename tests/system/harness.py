@@ -45,9 +45,8 @@ def read(path):
 
 
 def entries(log, folder):
-    """The log's entries, their stamps dropped: every line ends with CR LF, and
-    one without a stamp continues the entry before it (a query spans lines). The
-    program's folder, a Unix or a Wine path, reads as <dir>/."""
+    """The log's entries, stamps dropped: every line ends with CR LF, one without a stamp continues
+    the entry before it (a query spans lines). The program's folder (Unix or Wine) reads <dir>/."""
     assert re.match(STAMP, log) and log.endswith('\r\n'), 'log unstamped or not ended by CR LF'
     return [re.sub(r'\S*%s[/\\]' % re.escape(os.path.basename(folder)), '<dir>/', e[20:])
             for e in re.split('\r\n(?=%s)' % STAMP, log[:-2])]
@@ -60,11 +59,11 @@ class Db:
         self.c.setdecoding(pyodbc.SQL_CHAR, encoding='utf-8')
         if self.c.getinfo(pyodbc.SQL_DRIVER_NAME) in ('libsqlite3odbc.so', 'psqlodbca.so'):
             self.c.setencoding('utf-8')  # their wide calls lose characters beyond 16 bits
-        self.dbms, pid = self.c.getinfo(pyodbc.SQL_DBMS_NAME), os.getpid()
-        self.d = dict(DIALECTS[self.dbms], t='k%d' % pid, t2='k%d2' % pid)  # this process's tables
+        self.dbms = self.c.getinfo(pyodbc.SQL_DBMS_NAME)
+        self.d = dict(DIALECTS[self.dbms], t='k%d' % os.getpid())  # the table of this process
 
     def fill(self, sql):
-        """{t}, {t2}: this process's tables; {u8:HEX}, {dbl}, ...: the dialect's terms."""
+        """{t}: this process's table; {u8:HEX}, {dbl}, ...: the dialect's terms."""
         sql = re.sub(r'\{u8:(\w*)\}', lambda m: self.d['u8'] % m[1], sql)
         return re.sub(r'\{(\w+)\}', lambda m: self.d[m[1]], sql)
 
