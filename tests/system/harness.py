@@ -19,14 +19,14 @@ RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL m
 
 # What differs between the engines, by the DBMS name their drivers report. u8: a text of exactly
 # the UTF-8 bytes given in hex. email: compares byte for byte (MariaDB's default collation matches
-# "BOB@EXAMPLE.COM " to bob). ts: with fractions of a second. cat: MariaDB's || is OR.
-DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'cat', 'long'), v)) for n, v in {
-    'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None, "'No. ' || v",
+# "BOB@EXAMPLE.COM " to bob). ts: with fractions of a second. long: a text over 64 KB.
+DIALECTS = {n: dict(zip(('dbl', 'ts', 'u8', 'email', 'user', 'long'), v)) for n, v in {
+    'SQLite': ('DOUBLE', 'DATETIME', "CAST(X'%s' AS TEXT)", 'TEXT', None,
                "printf('%.70000c', 'x')"),
     'PostgreSQL': ('DOUBLE PRECISION', 'TIMESTAMP', "convert_from(decode('%s', 'hex'), 'UTF8')",
-                   'VARCHAR(1000)', 'CURRENT_USER', "'No. ' || v", "repeat('x', 70000)"),
+                   'VARCHAR(1000)', 'CURRENT_USER', "repeat('x', 70000)"),
     'MariaDB': ('DOUBLE', 'DATETIME(1)', "CONVERT(X'%s' USING utf8mb4)", 'VARCHAR(1000) COLLATE '
-                'utf8mb4_nopad_bin', "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)", "CONCAT('No. ', v)",
+                'utf8mb4_nopad_bin', "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)",
                 "repeat('x', 70000)")}.items()}
 
 
@@ -57,8 +57,6 @@ class Db:
     def __init__(self, dsn=DSN):
         self.c = pyodbc.connect('DSN=' + dsn, autocommit=True)
         self.c.setdecoding(pyodbc.SQL_CHAR, encoding='utf-8')
-        if self.c.getinfo(pyodbc.SQL_DRIVER_NAME) in ('libsqlite3odbc.so', 'psqlodbca.so'):
-            self.c.setencoding('utf-8')  # their wide calls lose characters beyond 16 bits
         self.dbms = self.c.getinfo(pyodbc.SQL_DBMS_NAME)
         self.d = dict(DIALECTS[self.dbms], t='k%d' % os.getpid())  # the table of this process
 

@@ -1,7 +1,7 @@
 """Rows against a real engine (KELVORIN_DSN): values of each type as the program merges them, run
 outcomes that the engine and its driver decide, and hostile recipients. SQL in dialect terms."""
 import pyodbc
-from harness import Case, Db, DELETED, DIAG, DONE, DSN, HEAD, OK1, OK2, ini, u8
+from harness import Case, Db, DELETED, DIAG, DONE, HEAD, OK1, OK2, ini, u8
 
 BLOCK = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\n'
 KOELN = ' '.join(['Grüße aus Köln.'] * 3158)  # 60,001 bytes, some characters of two
@@ -23,7 +23,6 @@ VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result
     ('timestamp', '{ts}', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
     ('blanks trimmed', 'CHAR(8)', [("'ab'", 'ab'), ("' \tcd'", 'cd')]),
     ('arithmetic', 'INTEGER', [('5', '10'), ('-7', '-14')], 'v * 2'),
-    ('concatenation', 'INTEGER', [('5', 'No. 5')], '{cat}'),
 ]
 
 
@@ -71,25 +70,23 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
 
 # Hostile recipients, built to break out of the SQL literal the query puts them in. With the
 # attacker's own row, others' rows and a canary row in the table, a run merges the own row and
-# nothing else, or fails cleanly, and the table stays as it was. Pasted in carelessly (quotes
-# left single), each breaks out (is live) on the engines its row names.
-ALL = ('SQLite', 'PostgreSQL', 'MariaDB')
-ATTACKS = [  # class, address after "<<< ", engines where it is live (None: not tried)
-    ('quote and comment', "x' OR 1=1 -- ", ALL),
-    ('doubled quotes', "x''' OR 1=1 -- ", ALL),
-    ('hash comment', "bob@example.com'#", ('MariaDB',)),
-    ('stacked statement', "x'; DROP TABLE {t}; -- ", ('PostgreSQL',)),
-    ('union', "x' UNION ALL SELECT item FROM {t} -- ", ALL),
-    ('subquery', "x' OR email = (SELECT MIN(email) FROM {t}) OR 'a'='b", ALL),
+# nothing else, or fails cleanly, and the table stays as it was.
+ATTACKS = [  # class, address after "<<< "
+    ('quote and comment', "x' OR 1=1 -- "),
+    ('doubled quotes', "x''' OR 1=1 -- "),
+    ('hash comment', "bob@example.com'#"),
+    ('stacked statement', "x'; DROP TABLE {t}; -- "),
+    ('union', "x' UNION ALL SELECT item FROM {t} -- "),
+    ('subquery', "x' OR email = (SELECT MIN(email) FROM {t}) OR 'a'='b"),
     # A decoder that trusted lead bytes would take the quote after one into its character.
-    ('lead byte before quote', "\udcc0' OR 1=1 -- ", None),
-    ('control bytes', "m\x01\x02\x1b[2J\x7f\t' OR\t1=1 -- ", ALL),
-    ('999 quotes', "'" * 999, ()),  # its query, with 1998 of them, is too long to log
-    ('look-alike quotes, wildcards', 'x\u2019 OR \u02bc1\uff07=\u20191_ob@%', ()),
-    ('trailing blank', 'bob@example.com ', ()),
-    ('escapes and markers', "?{fn ucase(email)}$$' OR 1=1 -- ", ALL),
-    ('query token', "%recipient%' OR 1=1 -- ", ALL),
-    ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- ", ALL),  # they would merge the recipient line
+    ('lead byte before quote', "\udcc0' OR 1=1 -- "),
+    ('control bytes', "m\x01\x02\x1b[2J\x7f\t' OR\t1=1 -- "),
+    ('999 quotes', "'" * 999),  # its query, with 1998 of them, is too long to log
+    ('look-alike quotes, wildcards', 'x\u2019 OR \u02bc1\uff07=\u20191_ob@%'),
+    ('trailing blank', 'bob@example.com '),
+    ('escapes and markers', "?{fn ucase(email)}$$' OR 1=1 -- "),
+    ('query token', "%recipient%' OR 1=1 -- "),
+    ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- "),  # they would merge the recipient line
 ]
 QUERY = "SELECT item FROM {t} WHERE email = '%recipient%' ORDER BY item"
 CHANGED = 'ERROR: recipient line changed by the merge'
@@ -133,7 +130,7 @@ class Values(Case):
         return sorted(items) == sorted([(i,) for _, i in OTHERS] + [('OWN-ROW',)] * own)
 
     def test_attacks(self):
-        for name, address, live in ATTACKS:
+        for name, address in ATTACKS:
             with self.subTest(name):
                 address, query = self.db.fill(address), self.db.fill(QUERY)
                 own, head = self.table(address), 'Subject: Hi\r\n<<< %s\r\n' % address
@@ -148,11 +145,3 @@ class Values(Case):
                     self.check(r, None, log + [OK1, CHANGED, DELETED])
                 else:  # exactly the own row: nothing leaked
                     self.check(r, head + '[OWN-ROW]\r\nfirst: OWN-ROW\r\n', log + [OK1, DONE])
-                if live is not None and 'cursor' not in DSN:  # psqlODBC's cursor mode fails
-                    self.table(address)  # a query that ends in a comment: no attack lives there
-                    try:
-                        items = self.db.rows(QUERY.replace('%recipient%', address, 1))
-                    except pyodbc.Error:
-                        items = []
-                    self.assertEqual(bool(set(items) - {('OWN-ROW',)}) or not self.intact(own),
-                                     self.db.dbms in live, 'live when careless')
