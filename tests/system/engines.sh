@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# engines.sh start|stop <state-dir>: the database servers of the system tests (PostgreSQL 15,
-# MariaDB; as root on Debian 12), throwaway (no durability, no TCP), in a folder of a short path
-# (a socket's path holds 107 bytes), and an odbc.ini naming every driver by its path, nothing under
-# /etc. With ODBCINI=<state-dir>/odbc.ini and ODBCSYSINI=<state-dir>: kelvorin_sqlite,
-# kelvorin_pg_ansi, kelvorin_pg_unicode, kelvorin_pg_cursor (ANSI, 100 rows a fetch) and
-# kelvorin_maria.
+# engines.sh start|stop <state-dir>: throwaway servers for the system tests (PostgreSQL 15, MariaDB;
+# as root on Debian 12) in a folder of a short path (a socket's holds 107 bytes), and an odbc.ini
+# naming drivers by path: kelvorin_sqlite, kelvorin_pg_ansi, kelvorin_pg_unicode, kelvorin_pg_cursor
+# (ANSI, 100 rows a fetch), kelvorin_maria, for ODBCINI=<state-dir>/odbc.ini ODBCSYSINI=<state-dir>.
 set -euo pipefail
 [ $# -eq 2 ] && [ "$(id -u)" -eq 0 ] ||
   { echo "usage, as root: engines.sh start|stop <state-dir>" >&2; exit 2; }
@@ -49,7 +47,6 @@ printf '%b\n\n' >"$st/odbc.ini" \
   "[kelvorin_pg_unicode]\nDriver=$lib/psqlodbcw.so\n$pg" \
   "[kelvorin_pg_cursor]\nDriver=$lib/psqlodbca.so\n$pg\nUseDeclareFetch=1\nFetch=100" \
   "[kelvorin_maria]\nDriver=$lib/libmaodbc.so\n$mdb\nCHARSET=utf8mb4"
-# psqlODBC takes its global options from its own odbcinst.ini section: Debian
-# registers it with CommLog=1, a /tmp/psqlodbc_*.log for every connection.
-printf '[PostgreSQL %s]\nDebug=0\nCommLog=0\n\n' ANSI Unicode >"$st/odbcinst.ini"
+# ODBCSYSINI names a folder without an odbcinst.ini: Debian's gives psqlODBC CommLog=1, a
+# /tmp/psqlodbc_*.log for every connection.
 echo "ODBCINI=$st/odbc.ini ODBCSYSINI=$st"

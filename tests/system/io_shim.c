@@ -1,11 +1,9 @@
-/* An LD_PRELOAD shim that makes the program's write, fsync or rename of some
- * paths fail as a full disk or a lost device would, or kills the process
- * before such a call; calls on other paths (the log, the drivers) go on.
- *   KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync or rename; nth:
- *     the matching call to disturb, from 1; action: fail (that call and every
- *     later one), short (that write takes half its bytes, as one a signal
- *     interrupts) or kill; glob: fnmatch(3) pattern of the path (for rename,
- *     the old name) */
+/* An LD_PRELOAD shim that makes the program's write, fsync or rename of some paths fail as a full
+ * disk or a lost device would, or kills the process before such a call; calls on other paths (the
+ * log, the drivers) go on. KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync or rename;
+ * nth: the matching call to disturb, from 1; action: fail (that call and every later one), short
+ * (that write takes half its bytes, as one a signal interrupts) or kill; glob: fnmatch(3) pattern
+ * of the path (for rename, the old name) */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>

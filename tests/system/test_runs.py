@@ -1,6 +1,6 @@
-"""Either program (Linux, or the .exe under Wine): run outcomes (the banner, configuration
-errors, the error policy, the quarantine, the log, message paths a host may hand over), and
-kelvorin-check beside it. Rows merge on SQLite, where a SELECT needs no table."""
+"""Either program (Linux, or the .exe under Wine): run outcomes (the banner, configuration errors,
+the error policy, the quarantine, the log, message paths a host may hand over), and kelvorin-check
+beside it. Rows merge on SQLite, where a SELECT needs no table."""
 import os
 from harness import CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
@@ -17,6 +17,7 @@ LINKED, OBRIEN = 'real/target.txt', HEAD.replace('ann', "o'brien")
 EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) || "
         "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
 EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
+NOT_MOVED = [P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
 MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % ('\\' if RUNNER else '/')
 
 
@@ -37,10 +38,9 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
     ('no recipient line', [P, NO_RCPT_LOG, DELETED], None, dict(message=NO_RCPT)),
     ('query without token runs as written', [P, "SELECT 'a', 'b'", OK2, DONE], HEAD + 'b',
      dict(query="SELECT 'a', 'b'", message=HEAD + '%%2%%')),
-    ('first token only, quote doubled, lines joined',
-     [P, "SELECT 'o''brien@example.com',\r\n'%recipient%'", OK2, DONE],
-     OBRIEN + "[o'brien@example.com|%recipient%]",
-     dict(message=OBRIEN + '[%%1%%|%%2%%]', query="SELECT '%recipient%',\r\n'%recipient%'")),
+    ('first token only, quote doubled, lines joined', [P, "SELECT 'o''brien@example.com',\r\n"
+     "'%recipient%'", OK2, DONE], OBRIEN + "[o'brien@example.com|%recipient%]", dict(
+         message=OBRIEN + '[%%1%%|%%2%%]', query="SELECT '%recipient%',\r\n'%recipient%'")),
     ('unknown data source', [P, QL, DIAG, DELETED], None, dict(ini=ini(source='nowhere'))),
     ('log appended', ['earlier run', P, QL, OK1, DONE], MERGED,
      dict(files={'kelvorin.LOG': '01:02:03 04-05-2006 earlier run\r\n'})),
@@ -62,10 +62,10 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
         'q', files={'q/msg.txt': 'earlier'}, left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
         then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
             '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
-] + [(name, [P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED], None,
-      quarantine(folder)) for name, folder in [
-          ('no quarantine folder', 'nowhere'),
-          ('quarantine on another volume', 'Z:\\dev\\shm' if RUNNER else '/dev/shm')]]
+    ('no quarantine folder', NOT_MOVED, None, quarantine('nowhere')),
+    ('quarantine on another volume', NOT_MOVED, None,
+     quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
+]
 
 
 class Runs(Case):
@@ -73,13 +73,16 @@ class Runs(Case):
         self.rows(ROWS, ini=ini(), query="SELECT '%recipient%'", message=MSG)
 
 
-# kelvorin-check: a template it finds clean merges to exactly what the plug-in writes,
-# problems come with their lines, a folder is tallied, a mailing's log summed up, and
-# nothing is written. Each problem has its row in the unit tables.
+# kelvorin-check: a template it finds clean merges to exactly what the plug-in writes, problems come
+# with their lines, a folder is tallied, a log summed up, nothing written (each problem: unit rows).
 CHECKED = "SELECT 'A', 'B' UNION ALL SELECT '%recipient%', 'D'"  # two rows for anyone
 GOOD = HEAD + '%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n'
 BAD = HEAD + 'Total %%1%%\r\n%kelvorin%\r\n%%3%%\r\n'
 TYPO = 'DeleteOnError is not a key the plug-in reads; did you mean DeleteOnErrors?'
+TALLY = ['3 messages in spool', 'would merge        2', 'would fail         1', '1  ' + NO_RCPT_LOG,
+         'c.txt: ' + NO_RCPT_LOG, 'b.txt:5: placeholder %%3%%']  # the dot file passed over
+SUMMARY = ['runs               3', 'completed          2', 'failed             1',
+           '1  ' + NO_RCPT_LOG, 'deleted            1', 'slowest minute: ']
 
 
 class Check(Case):
@@ -92,26 +95,21 @@ class Check(Case):
                 files = {'kelvorin.INI': ini(opts='[Options]\r\nDeleteOnError=No\r\n'),
                          'query.sql': CHECKED, 'msg.txt': message}
                 r = self.run_prog(files, prog=CHECK, status=1)  # 1 for the INI's misspelt key alone
-                for line in found + ['SQL OK (2)', 'Complete!', TYPO]:
-                    self.assertIn(line, r.err)
+                missing = [s for s in found + ['SQL OK (2)', 'Complete!', TYPO] if s not in r.err]
                 # the log's 4 lines, the INI's key, the problems, the marker left in the merge
-                self.assertEqual((len(r.err.splitlines()), r.msg, r.log),
-                                 (5 + len(found) + bool(found), message, None), r.err)
+                self.assertEqual((missing, len(r.err.splitlines()), r.msg, r.log),
+                                 ([], 5 + len(found) + bool(found), message, None), r.err)
                 self.assertEqual(r.out, self.run_prog({}, d=r.d).msg)  # what the plug-in writes
 
     def test_folder_and_log(self):
         files = {'kelvorin.INI': ini(), 'query.sql': CHECKED, 'spool/a.txt': GOOD,
                  'spool/b.txt': BAD, 'spool/c.txt': 'no recipient\r\n', 'spool/.kelvorin-x': GOOD}
         r = self.run_prog(files, args=['spool'], prog=CHECK, status=1)
-        for line in ['3 messages in spool', 'would merge        2', 'would fail         1',
-                     '1  ' + NO_RCPT_LOG, 'c.txt: ' + NO_RCPT_LOG, 'b.txt:5: placeholder %%3%%']:
-            self.assertIn(line, r.out)
+        self.assertEqual([s for s in TALLY if s not in r.out], [], r.out)
         for name in ('a.txt', 'b.txt', 'c.txt'):
             self.run_prog({}, args=['spool/' + name], d=r.d, path='spool/' + name)
         out = self.run_prog({}, args=['--log', 'kelvorin.LOG'], d=r.d, prog=CHECK, status=1).out
-        for line in ['runs               3', 'completed          2', 'failed             1',
-                     '1  ' + NO_RCPT_LOG, 'deleted            1', 'slowest minute: ']:
-            self.assertIn(line, out)
+        self.assertEqual([s for s in SUMMARY if s not in out], [], out)
         self.run_prog({}, args=['--log'], d=r.d, prog=CHECK, status=2)  # bad arguments
         os.remove(r.d + '/kelvorin.INI')
         self.run_prog({}, args=['spool'], d=r.d, prog=CHECK, status=2)  # no INI

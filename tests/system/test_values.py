@@ -12,15 +12,14 @@ VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result
     ('bigint', 'BIGINT', [('9223372036854775807',) * 2, ('-9223372036854775807',) * 2]),
     # SQLite's INTEGER holds 64 bits whatever its driver says.
     ('beyond 32 bits', 'INTEGER', [('3000000000',) * 2, ('-4294967297',) * 2], 'v', 'SQLite'),
-    ('double', '{dbl}', [('2.5', '2.50'), ('1.0 / 3', '0.33'), ('-12.5', '-12.50')]),
+    ('double', 'DOUBLE PRECISION', [('2.5', '2.50'), ('1.0 / 3', '0.33'), ('-12.5', '-12.50')]),
     ('real', 'REAL', [('2.5', '2.50'), ('-1000000', '-1000000.00')]),
     ('numeric', 'NUMERIC(10,2)', [('-12345678.90',) * 2, ('99999999.99',) * 2, ('0.5', '0.50')]),
     ('decimal, all fraction', 'DECIMAL(5,5)', [('-0.12345',) * 2]),
     ('UTF-8 of 2 and of 4 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS), (u8(EMOJI), EMOJI)]),
     ('text longer than reported', 'TEXT', [(u8(KOELN), KOELN)]),
     ('unsized varchar', 'VARCHAR', [(u8('x' * 4999 + 'y'), 'x' * 4999 + 'y')], 'v', 'PostgreSQL'),
-    ('date', 'DATE', [("'2026-12-06'", '2026-12-06'), ("'2000-02-29'", '2000-02-29')]),
-    ('timestamp', '{ts}', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
+    ('date and time', 'TIMESTAMP(1)', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
     ('blanks trimmed', 'CHAR(8)', [("'ab'", 'ab'), ("' \tcd'", 'cd')]),
     ('arithmetic', 'INTEGER', [('5', '10'), ('-7', '-14')], 'v * 2'),
 ]
@@ -42,12 +41,10 @@ USERS, NO_DATA = ('PostgreSQL', 'MariaDB'), 'ERROR: no data was retrived'
 NAMED, NOBODY = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n', 'Username=nobody\r\nPassword=x\r\n'
 
 SOURCES = [  # name, setup, query, body, log after the query, merged (None: deleted), INI, engines
-    ('orders', [ORDERS, "INSERT INTO {t} VALUES ('ann@example.com', 1001, %s), ('ann@example.com', "
-                "1003, 'Honey'), ('bob@example.com', 2001, 'Coffee'), ('ann@example.com', 1002, "
-                "'Teapot')" % u8('Grüner Tee, 250 g')], ITEMS, BODY, [OK2, DONE],
-     '\r\nDear customer,\r\n  No. 1003  Honey\r\n  No. 1002  Teapot\r\n'
-     '  No. 1001  Grüner Tee, 250 g\r\nLatest: 1003.\r\n'),
-    ('no rows', [ORDERS], ITEMS, BODY, [NO_DATA, DELETED], None),
+    ('orders', [ORDERS, "INSERT INTO {t} VALUES ('ann@example.com', 1001, %s), ('bob@example.com', "
+                "2001, 'Coffee'), ('ann@example.com', 1003, 'Honey')" % u8('Grüner Tee, 250 g')],
+     ITEMS, BODY, [OK2, DONE], '\r\nDear customer,\r\n  No. 1003  Honey\r\n  No. 1001  Grüner '
+     'Tee, 250 g\r\nLatest: 1003.\r\n'),
     ('no result set', [ORDERS], "UPDATE {t} SET item = 'x' WHERE email = '%recipient%'", BODY,
      ['ERROR: SQL statement error, no coluns was retrived.', DELETED], None),
     ('syntax error', [], 'SELEC 1', BODY, [DIAG, DELETED], None),
@@ -72,20 +69,16 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
 # attacker's own row, others' rows and a canary row in the table, a run merges the own row and
 # nothing else, or fails cleanly, and the table stays as it was.
 ATTACKS = [  # class, address after "<<< "
-    ('quote and comment', "x' OR 1=1 -- "),
+    ('union, subquery, stacked statement, comments', "x' UNION ALL SELECT item FROM {t} WHERE "
+     "email = (SELECT MIN(email) FROM {t}); DROP TABLE {t}; -- #"),
     ('doubled quotes', "x''' OR 1=1 -- "),
-    ('hash comment', "bob@example.com'#"),
-    ('stacked statement', "x'; DROP TABLE {t}; -- "),
-    ('union', "x' UNION ALL SELECT item FROM {t} -- "),
-    ('subquery', "x' OR email = (SELECT MIN(email) FROM {t}) OR 'a'='b"),
     # A decoder that trusted lead bytes would take the quote after one into its character.
     ('lead byte before quote', "\udcc0' OR 1=1 -- "),
-    ('control bytes', "m\x01\x02\x1b[2J\x7f\t' OR\t1=1 -- "),
+    ('control bytes, look-alike quotes, wildcards',
+     "m\x01\x02\x1b[2J\x7f\u2019\u02bc\uff07_ob@%\t' OR\t1=1 -- "),
     ('999 quotes', "'" * 999),  # its query, with 1998 of them, is too long to log
-    ('look-alike quotes, wildcards', 'x\u2019 OR \u02bc1\uff07=\u20191_ob@%'),
     ('trailing blank', 'bob@example.com '),
-    ('escapes and markers', "?{fn ucase(email)}$$' OR 1=1 -- "),
-    ('query token', "%recipient%' OR 1=1 -- "),
+    ('escapes, dollar quotes, the query token', "?{fn ucase(email)}$$%recipient%' OR 1=1 -- "),
     ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- "),  # they would merge the recipient line
 ]
 QUERY = "SELECT item FROM {t} WHERE email = '%recipient%' ORDER BY item"
@@ -113,35 +106,30 @@ class Values(Case):
                 log = ['+++ Process: msg.txt', q.replace('%recipient%', 'ann@example.com', 1)] + log
                 self.check(r, None if merged is None else HEAD + merged, log)
 
-    def table(self, address):
-        """The table afresh, with the own row unless the engine refuses its bytes."""
-        self.db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email {email}, item TEXT)',
-                     'INSERT INTO {t} VALUES ' + ', '.join("('%s', '%s')" % o for o in OTHERS))
-        try:
-            return self.db.rows("INSERT INTO {t} VALUES (%s, 'OWN-ROW')" % u8(address)) or True
-        except pyodbc.Error:
-            return False
-
-    def intact(self, own):
-        try:  # or dropped
-            items = self.db.rows('SELECT item FROM {t}')
-        except pyodbc.Error:
-            return False
-        return sorted(items) == sorted([(i,) for _, i in OTHERS] + [('OWN-ROW',)] * own)
-
     def test_attacks(self):
         for name, address in ATTACKS:
             with self.subTest(name):
-                address, query = self.db.fill(address), self.db.fill(QUERY)
-                own, head = self.table(address), 'Subject: Hi\r\n<<< %s\r\n' % address
-                files = {'kelvorin.INI': ini(), 'query.sql': query, 'msg.txt': head + MARKED}
-                r = self.run_prog(files)
-                self.assertTrue(self.intact(own), 'the table changed')
-                logged = query.replace('%recipient%', address.replace("'", "''"), 1)
-                log = ['+++ Process: msg.txt'] + [logged] * (len(logged) <= 2000)
-                if not own:  # the engine refuses the bytes: no row to find, or the query refused
-                    self.check(r, None, log + [NO_DATA if NO_DATA in r.log else DIAG, DELETED])
-                elif name == 'merge markers':  # they would change the recipient line: refused
-                    self.check(r, None, log + [OK1, CHANGED, DELETED])
-                else:  # exactly the own row: nothing leaked
-                    self.check(r, head + '[OWN-ROW]\r\nfirst: OWN-ROW\r\n', log + [OK1, DONE])
+                self.attack(self.db.fill(address), name == 'merge markers')
+
+    def attack(self, address, rewritten):
+        self.db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email {email}, item TEXT)',
+                     'INSERT INTO {t} VALUES ' + ', '.join("('%s', '%s')" % o for o in OTHERS))
+        try:  # the own row, unless the engine refuses its bytes
+            own = self.db.rows("INSERT INTO {t} VALUES (%s, 'OWN-ROW')" % u8(address)) or True
+        except pyodbc.Error:
+            own = False
+        head, query = 'Subject: Hi\r\n<<< %s\r\n' % address, self.db.fill(QUERY)
+        r = self.run_prog({'kelvorin.INI': ini(), 'query.sql': query, 'msg.txt': head + MARKED})
+        try:  # the table as it was, not dropped
+            items = sorted(self.db.rows('SELECT item FROM {t}'))
+        except pyodbc.Error:
+            items = None
+        self.assertEqual(items, sorted([(i,) for _, i in OTHERS] + [('OWN-ROW',)] * own))
+        logged = query.replace('%recipient%', address.replace("'", "''"), 1)
+        log = ['+++ Process: msg.txt'] + [logged] * (len(logged) <= 2000)
+        if not own:  # the engine refuses the bytes: no row to find, or the query refused
+            self.check(r, None, log + [NO_DATA if NO_DATA in r.log else DIAG, DELETED])
+        elif rewritten:  # the merge would change the recipient line: refused
+            self.check(r, None, log + [OK1, CHANGED, DELETED])
+        else:  # exactly the own row: nothing leaked
+            self.check(r, head + '[OWN-ROW]\r\nfirst: OWN-ROW\r\n', log + [OK1, DONE])
