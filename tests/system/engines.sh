@@ -8,8 +8,7 @@ set -euo pipefail
   { echo "usage, as root: engines.sh start|stop <state-dir>" >&2; exit 2; }
 st=$(mkdir -p "$2" && cd "$2" && pwd -P)
 bin=/usr/lib/postgresql/15/bin lib=/usr/lib/x86_64-linux-gnu/odbc
-# The servers refuse to run as root: each runs as its own user.
-as() { (cd / && runuser -u "$@"); }
+as() { (cd / && runuser -u "$@"); }  # the servers refuse to run as root
 maria() { "$1" --no-defaults --socket="$st/maria/mysqld.sock" -uroot "${@:2}"; }
 maria_opts=(--no-defaults --user=mysql --datadir="$st/maria/data" --innodb-log-file-size=16M)
 
@@ -47,6 +46,5 @@ printf '%b\n\n' >"$st/odbc.ini" \
   "[kelvorin_pg_unicode]\nDriver=$lib/psqlodbcw.so\n$pg" \
   "[kelvorin_pg_cursor]\nDriver=$lib/psqlodbca.so\n$pg\nUseDeclareFetch=1\nFetch=100" \
   "[kelvorin_maria]\nDriver=$lib/libmaodbc.so\n$mdb\nCHARSET=utf8mb4"
-# ODBCSYSINI names a folder without an odbcinst.ini: Debian's gives psqlODBC CommLog=1, a
-# /tmp/psqlodbc_*.log for every connection.
+# ODBCSYSINI: a folder without odbcinst.ini (Debian's gives psqlODBC CommLog=1: a log in /tmp).
 echo "ODBCINI=$st/odbc.ini ODBCSYSINI=$st"

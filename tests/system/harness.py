@@ -17,9 +17,8 @@ HEAD, KEEP = 'Subject: Your orders\r\n<<< ann@example.com\r\n', '[Options]\r\nDe
 STAMP = r'(?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d (?:0[1-9]|[12]\d|3[01])-(?:0[1-9]|1[0-2])-\d{4} '
 RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL message - [^\0]+'
 
-# What differs between the engines, by the DBMS name their drivers report. u8: a text of exactly
-# the UTF-8 bytes given in hex. email: compares byte for byte (MariaDB's default collation matches
-# "BOB@EXAMPLE.COM " to bob). long: a text over 64 KB.
+# The engines' differences, by the DBMS name their drivers report. u8: exactly the UTF-8 bytes in
+# hex; email: byte for byte (MariaDB's default matches "BOB@EXAMPLE.COM " to bob); long: > 64 KB.
 DIALECTS = {n: dict(zip(('u8', 'email', 'user', 'long'), v)) for n, v in {
     'SQLite': ("CAST(X'%s' AS TEXT)", 'TEXT', None, "printf('%.70000c', 'x')"),
     'PostgreSQL': ("convert_from(decode('%s', 'hex'), 'UTF8')", 'TEXT', 'CURRENT_USER',

@@ -29,13 +29,11 @@ __attribute__((constructor)) static void ReadPlan(void) {
 /* Counts a call of name on path (or, when path is null, on fd's file). From
  * the call to disturb on, kills the process or returns true with errno set. */
 static int Fails(const char* name, const char* path, int fd) {
-  char link[64], target[4096];
+  char link[64], target[4096] = "";
   if (strcmp(name, op) != 0) return 0;
   if (path == NULL) {
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, target, sizeof target - 1);
-    target[n > 0 ? n : 0] = '\0';
-    path = target;
+    path = readlink(link, target, sizeof target - 1) > 0 ? target : "";
   }
   if (fnmatch(match, path, 0) != 0 || ++calls < nth) return 0;
   if (strcmp(action, "kill") == 0) raise(SIGKILL);

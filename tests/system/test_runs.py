@@ -5,7 +5,7 @@ import os
 from harness import CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, MERGED, P = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
-QL = "SELECT 'ann@example.com'"
+QL, KEPT = "SELECT 'ann@example.com'", ini(opts=KEEP)
 CONF = 'ERROR: configuration file reading error [Database -> %s] <dir>/kelvorin.INI'
 LOAD, CHANGED = "ERROR: can't load file ", 'ERROR: recipient line changed by the merge'
 NO_RCPT, NO_RCPT_LOG = 'Subject: x\r\nHi\r\n', "ERROR: can't extract recipient email from message"
@@ -29,11 +29,11 @@ def quarantine(folder, **row):
 ROWS = [  # name, expected log (None: none at all), message (None: deleted), what differs
     ('banner, no argument', None, MSG, dict(args=[], out=BANNER)),
     ('banner, two arguments', None, MSG, dict(args=['msg.txt', 'x'], out=BANNER)),
-    # Settings read before the failing key keep their defaults: DeleteOnErrors is on.
+    # A failure before DeleteOnErrors is read finds it on, whatever the INI says.
     ('no INI', [P, CONF % 'Source', DELETED], None, dict(ini=None)),
-    ('no Request', [P, CONF % 'Request', DELETED], None, dict(ini='[Database]\r\nSource=x\r\n')),
-    ('no query file, kept', [P, LOAD + '<dir>/query.sql'], MSG, dict(ini=ini(opts=KEEP),
-                                                                     query=None)),
+    ('no Request', [P, CONF % 'Request', DELETED], None, dict(ini='[Database]\r\nSource=x\r\n'
+                                                              + KEEP)),
+    ('no query file, kept', [P, LOAD + '<dir>/query.sql'], MSG, dict(ini=KEPT, query=None)),
     ('empty message', [P, LOAD + 'msg.txt', DELETED], None, dict(message='')),
     ('no recipient line', [P, NO_RCPT_LOG, DELETED], None, dict(message=NO_RCPT)),
     ('query without token runs as written', [P, "SELECT 'a', 'b'", OK2, DONE], HEAD + 'b',
@@ -73,8 +73,8 @@ class Runs(Case):
         self.rows(ROWS, ini=ini(), query="SELECT '%recipient%'", message=MSG)
 
 
-# kelvorin-check: a template it finds clean merges to exactly what the plug-in writes, problems come
-# with their lines, a folder is tallied, a log summed up, nothing written (each problem: unit rows).
+# kelvorin-check: a clean template merges as the plug-in merges it, problems come with their lines,
+# a folder is tallied, a log summed up, nothing written. Each problem has its unit rows.
 CHECKED = "SELECT 'A', 'B' UNION ALL SELECT '%recipient%', 'D'"  # two rows for anyone
 GOOD = HEAD + '%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n'
 BAD = HEAD + 'Total %%1%%\r\n%kelvorin%\r\n%%3%%\r\n'

@@ -15,18 +15,15 @@ VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result
     ('double', 'DOUBLE PRECISION', [('2.5', '2.50'), ('1.0 / 3', '0.33'), ('-12.5', '-12.50')]),
     ('real', 'REAL', [('2.5', '2.50'), ('-1000000', '-1000000.00')]),
     ('numeric', 'NUMERIC(10,2)', [('-12345678.90',) * 2, ('99999999.99',) * 2, ('0.5', '0.50')]),
-    ('decimal, all fraction', 'DECIMAL(5,5)', [('-0.12345',) * 2]),
     ('UTF-8 of 2 and of 4 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS), (u8(EMOJI), EMOJI)]),
     ('text longer than reported', 'TEXT', [(u8(KOELN), KOELN)]),
-    ('unsized varchar', 'VARCHAR', [(u8('x' * 4999 + 'y'), 'x' * 4999 + 'y')], 'v', 'PostgreSQL'),
     ('date and time', 'TIMESTAMP(1)', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
     ('blanks trimmed', 'CHAR(8)', [("'ab'", 'ab'), ("' \tcd'", 'cd')]),
     ('arithmetic', 'INTEGER', [('5', '10'), ('-7', '-14')], 'v * 2'),
 ]
 
 
-def value(name, type_, values, select='v', only=None):
-    """A row of VALUES: each value in a row of its own, after a NULL."""
+def value(name, type_, values, select='v', only=None):  # each value in a row of its own
     values = [('NULL', '<null>')] + values
     rows = ', '.join('(%d, %s)' % (i, v) for i, (v, _) in enumerate(values))
     merged = ''.join('[%s]\r\n' % m for _, m in values)
@@ -65,9 +62,8 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
      '', ('PostgreSQL',)),
 ]
 
-# Hostile recipients, built to break out of the SQL literal the query puts them in. With the
-# attacker's own row, others' rows and a canary row in the table, a run merges the own row and
-# nothing else, or fails cleanly, and the table stays as it was.
+# Hostile recipients, built to break out of the query's SQL literal. Beside others' rows and a
+# canary, a run merges the own row and nothing else, or fails cleanly; the table stays as it was.
 ATTACKS = [  # class, address after "<<< "
     ('union, subquery, stacked statement, comments', "x' UNION ALL SELECT item FROM {t} WHERE "
      "email = (SELECT MIN(email) FROM {t}); DROP TABLE {t}; -- #"),
@@ -78,7 +74,6 @@ ATTACKS = [  # class, address after "<<< "
      "m\x01\x02\x1b[2J\x7f\u2019\u02bc\uff07_ob@%\t' OR\t1=1 -- "),
     ('999 quotes', "'" * 999),  # its query, with 1998 of them, is too long to log
     ('trailing blank', 'bob@example.com '),
-    ('escapes, dollar quotes, the query token', "?{fn ucase(email)}$$%recipient%' OR 1=1 -- "),
     ('merge markers', "%kelvorin%%%1%%' OR 1=1 -- "),  # they would merge the recipient line
 ]
 QUERY = "SELECT item FROM {t} WHERE email = '%recipient%' ORDER BY item"
