@@ -78,7 +78,7 @@ class Case(unittest.TestCase):
         shutil.copy(os.path.join(os.path.dirname(PROG), CHECK), d)
         return d
 
-    def start(self, files, args=('msg.txt',), env={}, prefix=(), arrange=None, d=None, prog=NAME,
+    def start(self, files, args=('msg.txt',), env=None, prefix=(), arrange=None, d=None, prog=NAME,
               **popen):
         """Starts the program (or prog) on files ({name: text}) in folder d or a fresh one."""
         d = d or self.folder()
@@ -91,8 +91,8 @@ class Case(unittest.TestCase):
         argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
         # Files, not pipes: Wine's server outlives the run and would hold a pipe open.
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        p = subprocess.Popen(argv, cwd=d, env={**os.environ, **env}, stdin=subprocess.DEVNULL,
-                             stdout=out, stderr=err, start_new_session=True, **popen)
+        p = subprocess.Popen(argv, cwd=d, env={**os.environ, **(env or {})}, stdout=out, stderr=err,
+                             stdin=subprocess.DEVNULL, start_new_session=True, **popen)
         p.d, p.files, p.io = d, files, (out, err)
         return p
 

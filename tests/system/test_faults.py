@@ -15,7 +15,7 @@ QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
 WRITE, LOAD = RAN + ['ERROR: file writing error'], "ERROR: can't load file "
 NO_QUERY, TEMP = [RAN[0], LOAD + '<dir>/query.sql'], 'spool/.kelvorin-XXXXXX'
-TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # and refill
+TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 37], k=65536))
 

@@ -31,8 +31,8 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
     ('banner, two arguments', None, MSG, dict(args=['msg.txt', 'x'], out=BANNER)),
     # A failure before DeleteOnErrors is read finds it on, whatever the INI says.
     ('no INI', [P, CONF % 'Source', DELETED], None, dict(ini=None)),
-    ('no Request', [P, CONF % 'Request', DELETED], None, dict(ini='[Database]\r\nSource=x\r\n'
-                                                              + KEEP)),
+    ('no Request', [P, CONF % 'Request', DELETED], None,
+     dict(ini='[Database]\r\nSource=x\r\n' + KEEP)),
     ('no query file, kept', [P, LOAD + '<dir>/query.sql'], MSG, dict(ini=KEPT, query=None)),
     ('empty message', [P, LOAD + 'msg.txt', DELETED], None, dict(message='')),
     ('no recipient line', [P, NO_RCPT_LOG, DELETED], None, dict(message=NO_RCPT)),
