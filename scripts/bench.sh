@@ -13,7 +13,7 @@
 # unless --no-wine. Peak memory: /usr/bin/time. The merge alone: Google
 # Benchmark (bench/merge_bench.cpp). It installs what is missing, builds
 # Release into build-bench/ (and build-bench-win/ for Wine), starts SQLite and
-# a private PostgreSQL with tests/system/engines.sh in a temporary folder that
+# a private PostgreSQL with scripts/engines.sh in a temporary folder that
 # also holds the message files (so every fsync reaches the disk), and removes
 # it all at the end. Raw results stay in build-bench/results/.
 set -eEuo pipefail
@@ -66,12 +66,12 @@ state=$(mktemp -d /tmp/kelvorin-bench.XXXXXX)
 chmod 755 "$state"  # the database server runs as the postgres user
 cleanup() {
   [ $wine = 0 ] || WINEPREFIX=$KELVORIN_WINEPREFIX wineserver -k >/dev/null 2>&1 || true
-  tests/system/engines.sh stop "$state" >/dev/null 2>&1 || true
+  scripts/engines.sh stop "$state" >/dev/null 2>&1 || true
   rm -rf "$state" "/dev/shm/kelvorin-bench.$$"
 }
 trap cleanup EXIT
 echo "== starting the databases ($state)"
-tests/system/engines.sh start "$state" >/dev/null
+scripts/engines.sh start "$state" >/dev/null
 export ODBCINI=$state/odbc.ini ODBCSYSINI=$state
 [ $wine = 1 ] && WINEPREFIX=$KELVORIN_WINEPREFIX wineserver -p
 

@@ -47,9 +47,9 @@ fi
 # allowed into the folder of this checkout.
 state=$(mktemp -d /tmp/kelvorin-engines.XXXXXX)
 chmod 755 "$state"
-trap 'tests/system/engines.sh stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
+trap 'scripts/engines.sh stop "$state" >/dev/null 2>&1 || true; rm -rf "$state"' EXIT
 echo "== starting the test databases ($state)"
-tests/system/engines.sh start "$state"
+scripts/engines.sh start "$state"
 
 echo "== building for Linux (build)"
 cmake -S . -B build -DKELVORIN_WINDOWS_PROGRAM="$windows" \

@@ -26,21 +26,10 @@ TEST(ResultTableTest, TrimsSpacesAndTabsOnlyWhenSkipSpacesIsOn) {
   }
 }
 
-// 5001 rows of 70 columns: 5000 rows of 64 kept, the column count the
-// result's; a cell without memory is reported and nothing stored for it.
-TEST(ResultTableTest, KeepsFiveThousandRowsOfSixtyFourColumns) {
-  ResultTable table(true);
-  for (int row = 0; row < 5001; ++row) {
-    table.BeginRow(70);
-    for (int i = 0; i < 70; ++i) EXPECT_TRUE(table.AddCell(std::to_string(row * 100 + i).c_str()));
-    table.EndRow();
-  }
-  EXPECT_EQ(table.RowCount(), 5000);
-  EXPECT_EQ(table.ColumnCount(), 70);
-  EXPECT_STREQ(table.GetCell(63, 4999), "499963");
-  for (auto [column, row] : {std::pair{64, 0}, {-1, 0}, {0, -1}, {0, 5000}}) {
-    EXPECT_EQ(table.GetCell(column, row), nullptr) << column << "," << row;
-  }
+// A cell without memory is reported, and nothing is stored for it. (The
+// limits of 5000 rows and 64 columns are rows of the system tables, on every
+// data source.)
+TEST(ResultTableTest, ACellWithoutMemoryIsReported) {
   ResultTable starved(true);
   starved.BeginRow(1);
   platform::fault::FailNth(platform::fault::Op::kAlloc, 1);

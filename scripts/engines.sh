@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# engines.sh start|stop <state-dir>: throwaway servers for the system tests (PostgreSQL 15, MariaDB;
+# engines.sh start|stop <state-dir>: throwaway servers for the tests and benchmarks (PostgreSQL 15, MariaDB;
 # as root on Debian 12) in a folder of a short path (a socket's holds 107 bytes), and an odbc.ini
 # naming drivers by path: kelvorin_sqlite, kelvorin_pg_ansi, kelvorin_pg_unicode, kelvorin_pg_cursor
 # (ANSI, 100 rows a fetch), kelvorin_maria, for ODBCINI=<state-dir>/odbc.ini ODBCSYSINI=<state-dir>.
