@@ -13,21 +13,18 @@
 namespace testing_support {
 
 // A new empty folder (its path ends in a separator), gone with the object.
-class TempDir {
- public:
+struct TempDir {
   TempDir() {
     static std::atomic<int> n{0};
-    auto stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    auto dir = std::filesystem::temp_directory_path() /
-               ("kelvorin-test-" + stamp + "-" + std::to_string(n++));
+    auto name = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    auto dir =
+        std::filesystem::temp_directory_path() / ("kelvorin-" + name + "-" + std::to_string(n++));
     std::filesystem::create_directories(dir);
     path_ = (dir / "").string();
   }
   ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + name; }
-
- private:
   std::string path_;
   std::error_code ignored_;
 };
