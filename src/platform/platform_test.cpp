@@ -51,31 +51,22 @@ class IniTest : public ::testing::Test {
 };
 
 TEST_F(IniTest, ReadsLikeTheWin32ProfileReader) {
-  // file, section, key, the value read ("fb": the fallback); the last file has a NUL byte
-  const char* rows[][4] = {{"main", "Database", "Source", "shop"},
-                           {"main", "DATABASE", "source", "shop"},
-                           {"main", "Database", "Username", "alice"},
-                           {"main", "Database", "Password", "se cret"},
-                           {"main", "Database", "Rowname", "row"},
-                           {"main", "Database", "Empty", ""},
-                           {"main", "Database", "Quoted", ""},
-                           {"main", "Database", "OneQuote", "\"abc"},
-                           {"main", "Database", "Tabbed", "x"},
-                           {"main", "Database", "Spaced Key", "v"},
-                           {"main", "Database", "Missing", "fb"},
-                           {"main", "Database", "Request", "fb"},
-                           {"main", "Options", "DeleteOnErrors", "no"},
-                           {"main", "Nowhere", "Source", "fb"},
-                           {"missing", "Database", "Source", "fb"},
-                           {"lf", "Database", "Source", "lf only"},
-                           {"bom", "Database", "Source", "with bom"},
-                           {"lastline", "Database", "Source", "no line end"},
-                           {"main", "Database", "NoEquals", "fb"},
-                           {"main", "Database", "Commented", "fb"},
-                           {"main", "Database", "Commented2", "real ; not a comment"},
-                           {"spaced", "Database", "Source", "padded"},
-                           {"spaced", " Database ", "Source", "padded"},
-                           {"nul", "Database", "Source", "fb"}};
+  // clang-format off
+  const char* rows[][4] = {  // file, section, key, the value read ("fb": the fallback)
+      {"main", "Database", "Source", "shop"}, {"main", "Database", "source", "shop"},
+      {"main", "Database", "Username", "alice"}, {"main", "Database", "Password", "se cret"},
+      {"main", "Database", "Rowname", "row"}, {"main", "Database", "Empty", ""},
+      {"main", "Database", "Quoted", ""}, {"main", "Database", "OneQuote", "\"abc"},
+      {"main", "Database", "Tabbed", "x"}, {"main", "Database", "Spaced Key", "v"},
+      {"main", "Database", "Missing", "fb"}, {"main", "Database", "Request", "fb"},
+      {"main", "Database", "NoEquals", "fb"}, {"main", "Database", "Commented", "fb"},
+      {"main", "Database", "Commented2", "real ; not a comment"},
+      {"main", "Options", "DeleteOnErrors", "no"}, {"main", "Nowhere", "Source", "fb"},
+      {"main", "DATABASE", "Source", "shop"}, {"missing", "Database", "Source", "fb"},
+      {"lf", "Database", "Source", "lf only"}, {"bom", "Database", "Source", "with bom"},
+      {"lastline", "Database", "Source", "no line end"}, {"spaced", "Database", "Source", "padded"},
+      {"spaced", " Database ", "Source", "padded"}, {"nul", "Database", "Source", "fb"}};
+  // clang-format on
   for (auto& r : rows) EXPECT_EQ(Read(r[0], r[1], r[2]), r[3]) << r[0] << " " << r[2];
   EXPECT_EQ(Read("main", "Database", "Long", "", 5), "abcd");  // values and fallbacks are cut
   EXPECT_EQ(Read("main", "Database", "LongQuoted", "", 5), "abcd");

@@ -26,7 +26,7 @@ std::string Summary(const kelvorin::Settings& s) {
 }
 
 struct SettingsCase {
-  std::string ini;      // "-": no file
+  std::string ini;
   std::string summary;  // <dir> stands for the program's folder
   std::string log;      // <ini> stands for the INI path
 };
@@ -34,8 +34,8 @@ struct SettingsCase {
 TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
   const std::string db = "[Database]\r\nSource=s\r\n", q = "Request=q\r\n";
   const std::string long_bare(340, 'n'), long_path = kSep + std::string(400, 'p');
+  // clang-format off
   const SettingsCase cases[] = {
-      {"-", "|||||del|skip|0|0", kSourceError + "<ini>"},
       {"[Database]\r\nSource=\r\nRequest=q\r\n", "|||||del|skip|0|0", kSourceError + "<ini>"},
       {db + "[Options]\r\nDeleteOnErrors=no\r\n", "s|||%kelvorin%||del|skip|0|0",
        kRequestError + "<ini>"},  // the options come after Request
@@ -43,27 +43,26 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
        "Request=orders.sql\r\n[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
        "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n",
        "shop|ann|p w|%order%|<dir>orders.sql|keep|skip|12|-5|unguarded|failed", ""},
-      {db + "Rowname=\r\n" + q + "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n" +
-           "FormatRight=99999999999\r\n",
-       "s|||%%|<dir>q|del|noskip|0|2147483647", ""},
+      {db + "Rowname=\r\n" + q + "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n"
+       "FormatRight=99999999999\r\n", "s|||%%|<dir>q|del|noskip|0|2147483647", ""},
       {db + "Request=sub" + kSep + "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\n",
        "s|||%kelvorin%|sub" + kSep + "q|del|skip|-3|0", ""},
       {db + "Request=sub" + kOtherSep + "q\r\n",
        "s|||%kelvorin%|<dir>sub" + kOtherSep + "q|del|skip|0|0", ""},
-      {db + "Request=" + long_path + "\r\n",
-       "s|||%kelvorin%|" + long_path.substr(0, 359) + "|del|skip|0|0",
-       ""},  // cut to its capacity, then kept
-      {db + "Request=" + long_bare + "\r\n", "s|||%kelvorin%||del|skip|0|0",
-       kRequestError + "<ini>"},  // joined it would not fit: never cut into another name
-      {"[Database]\r\nSource=" + std::string(1500, 's') + "\r\nRowname=" + std::string(600, 'r') +
-           "\r\n" + q,
+      {db + "Request=" + long_path + "\r\n",  // cut to its capacity, then kept
+       "s|||%kelvorin%|" + long_path.substr(0, 359) + "|del|skip|0|0", ""},
+      {db + "Request=" + long_bare + "\r\n",  // joined it would not fit: never cut to another
+       "s|||%kelvorin%||del|skip|0|0", kRequestError + "<ini>"},
+      {"[Database]\r\nSource=" + std::string(1500, 's') + "\r\nRowname=" + std::string(600, 'r')
+       + "\r\n" + q,
        std::string(999, 's') + "|||%" + std::string(529, 'r') + "%|<dir>q|del|skip|0|0", ""},
   };
+  // clang-format on
   for (const SettingsCase& c : cases) {
     SCOPED_TRACE(c.ini.substr(0, 60));
     testing_support::TempDir dir;
     const std::string ini = dir.File("kelvorin.INI"), log = dir.File("kelvorin.LOG");
-    if (c.ini != "-") testing_support::WriteFile(ini, c.ini);
+    testing_support::WriteFile(ini, c.ini);
     kelvorin::Log().SetPath(log.c_str());
     kelvorin::Settings settings;
     bool ok = kelvorin::ReadSettings(ini.c_str(), dir.path().c_str(), &settings);

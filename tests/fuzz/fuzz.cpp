@@ -29,14 +29,11 @@ void Promise(bool kept, const char* promise) {
 }
 
 // A folder of this process's own, in memory where /dev/shm is.
-const std::string& ScratchDir() {
-  static const std::string dir = [] {
-    fs::path d = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    d /= "kelvorin-fuzz-" + std::to_string(getpid());
-    fs::create_directories(d);
-    return d.string() + "/";
-  }();
-  return dir;
+std::string ScratchDir() {
+  fs::path d = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  d /= "kelvorin-fuzz-" + std::to_string(getpid());
+  fs::create_directories(d);
+  return d.string() + "/";
 }
 
 // Takes pieces off the front of the fuzz input.
@@ -60,12 +57,11 @@ int Ini(Input& in) {
   const std::size_t cap = 1 + in.Byte() % 64;
   const std::string section = in.Piece('\n'), key = in.Piece('\n'), path = ScratchDir() + "x.ini";
   std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rest;
-  char out[80];
-  std::memset(out, 0x5a, sizeof out);
+  std::string out(80, 'Z');
   std::size_t n =
-      platform::Profile(path.c_str()).Read(section.c_str(), key.c_str(), "fb", out, cap);
-  Promise(n < cap && out[n] == '\0' && std::strlen(out) == n, "value and count agree, and fit");
-  for (std::size_t i = cap; i < sizeof out; ++i) Promise(out[i] == 0x5a, "nothing past the cap");
+      platform::Profile(path.c_str()).Read(section.c_str(), key.c_str(), "fb", &out[0], cap);
+  Promise(n < cap && out.find('\0') == n && out.find_first_not_of('Z', cap) == std::string::npos,
+          "value and count agree, and nothing is written past the capacity");
   return 0;
 }
 
