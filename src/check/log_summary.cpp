@@ -112,7 +112,7 @@ int SummariseLog(const std::string& log, const std::string& since, const std::st
   // A window may cut a run off from its end: no run counts as failed twice.
   const long failed = std::max(0L, t.runs - t.completed);
   if (t.first < 0) {
-    Append(out, "no entries\n");
+    *out += "no entries\n";
     return 0;
   }
   Append(out, "entries from %s to %s\n", t.first_stamp.c_str(), t.last_stamp.c_str());
