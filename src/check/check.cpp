@@ -50,6 +50,13 @@ struct Arguments {
   std::string target, ini, recipient, log, since, until;
 };
 
+// Whether the plug-in would take address from a recipient line as it is:
+// not too long, no line break, no backslash.
+bool Acceptable(const std::string& address) {
+  char taken[kRecipientCapacity];
+  return ExtractRecipient(("\r\n<<< " + address).c_str(), taken) && address == taken;
+}
+
 // False for anything but the forms in kHelp.
 bool Parse(int argc, char** argv, Arguments* a) {
   std::map<std::string, std::string*> options = {{"--ini", &a->ini},
@@ -69,7 +76,7 @@ bool Parse(int argc, char** argv, Arguments* a) {
   }
   bool log_form = !a->log.empty() && a->target.empty() && a->ini.empty() && a->recipient.empty();
   bool check_form = a->log.empty() && !a->target.empty() && a->since.empty() && a->until.empty();
-  return (log_form || check_form) && a->recipient.size() < kRecipientCapacity;
+  return (log_form || check_form) && (a->recipient.empty() || Acceptable(a->recipient));
 }
 
 void Print(const Findings& findings) {

@@ -11,7 +11,7 @@ namespace {
 // Names tried before giving up: far more than runs that fail at once.
 constexpr int kMaxTries = 10000;
 
-// text printed into out; false when it does not fit, as a cut path would
+// Prints into out; false when the text does not fit, as a cut path would
 // name some other file.
 template <typename... Args>
 bool Format(char* out, std::size_t cap, const char* format, Args... args) {
