@@ -111,5 +111,6 @@ class Check(Case):
         out = self.run_prog({}, args=['--log', 'kelvorin.LOG'], d=r.d, prog=CHECK, status=1).out
         self.assertEqual([s for s in SUMMARY if s not in out], [], out)
         self.run_prog({}, args=['--log'], d=r.d, prog=CHECK, status=2)  # bad arguments
+        self.run_prog({}, args=['spool', '--recipient', 'a\\b'], d=r.d, prog=CHECK, status=2)
         os.remove(r.d + '/kelvorin.INI')
         self.run_prog({}, args=['spool'], d=r.d, prog=CHECK, status=2)  # no INI
