@@ -224,14 +224,14 @@ struct NoOutput {
   void Append(const char*, std::size_t) {}
 };
 
-// Whether the merged message's first recipient line still names recipient:
-// checked before anything is written, so a message whose merge would send
-// one recipient's rows to another address is never written.
-bool KeepsRecipient(const Rewrite& r, const char* recipient) {
+// Pass 2 with nothing written, for the recipient line alone: the file is
+// checked before it is touched, as a rewrite in place could not take back
+// what it wrote.
+RecipientWatch DryRun(const Rewrite& r) {
   NoOutput none;
   Watched<NoOutput> out{none, {}};
   FillFromFirstRow(r, out);
-  return out.watch.Names(recipient);
+  return out.watch;
 }
 
 // Writes the merged message into the file in hand and cuts it off there,
@@ -286,21 +286,22 @@ bool ReplaceMessage(const char* path, const Rewrite& r) {
   return false;
 }
 
-// Pass 1, then the check that the recipient line survives pass 2: how both
-// ways of merging start. False after logging why.
-bool Prepare(const char* message, std::size_t length, const Rewrite& r,
-             const MergeOptions& options) {
+// Pass 1, into r.merged. False after logging that memory ran out.
+bool Expand(const char* message, std::size_t length, const Rewrite& r,
+            const MergeOptions& options) {
   Expansion expansion{r.table, options, r.merged, {}};
   ExpandBlocks(message, length, expansion);
-  if (r.merged.failed()) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
-  if (options.recipient != nullptr && !KeepsRecipient(r, options.recipient)) {
-    Log().Write(kRecipientChanged);
-    return false;
-  }
-  return true;
+  if (!r.merged.failed()) return true;
+  Log().Write(kOutOfMemory);
+  return false;
+}
+
+// Whether the recipient line that pass 2's watch saw still names the address
+// the rows were fetched for. False after logging.
+bool RecipientKept(const RecipientWatch& watch, const MergeOptions& options) {
+  if (options.recipient == nullptr || watch.Names(options.recipient)) return true;
+  Log().Write(kRecipientChanged);
+  return false;
 }
 
 }  // namespace
@@ -313,7 +314,8 @@ bool WriteMergedMessage(const char* path, const char* message, std::size_t lengt
   }
   MergeBuffer merged;
   const Rewrite rewrite{merged, table, options.header_guard, message, length};
-  if (!Prepare(message, length, rewrite, options)) return false;
+  if (!Expand(message, length, rewrite, options)) return false;
+  if (!RecipientKept(DryRun(rewrite), options)) return false;
   if (!ReplaceMessage(path, rewrite)) {
     Log().Write(kWriteError);
     return false;
@@ -325,11 +327,15 @@ bool MergeMessage(const char* message, std::size_t length, const ResultTable& ta
                   const MergeOptions& options, MergeBuffer* out) {
   MergeBuffer merged;
   const Rewrite rewrite{merged, table, options.header_guard, message, length};
-  if (!Prepare(message, length, rewrite, options)) return false;
+  if (!Expand(message, length, rewrite, options)) return false;
+  // In memory the one pass serves both: out is not to be used on failure.
   Watched<MergeBuffer> written{*out, {}};
   FillFromFirstRow(rewrite, written);
-  if (out->failed()) Log().Write(kOutOfMemory);
-  return !out->failed();
+  if (out->failed()) {
+    Log().Write(kOutOfMemory);
+    return false;
+  }
+  return RecipientKept(written.watch, options);
 }
 
 }  // namespace kelvorin
