@@ -85,11 +85,6 @@ std::string FolderOf(const char* path) {
   return std::string(path, static_cast<std::size_t>(slash - path));
 }
 
-bool ParentExists(const char* path) {
-  struct stat info;
-  return ::stat(FolderOf(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // "<folder>/.kelvorin-XXXXXX": beside the target so that the final rename
 // stays on one file system; a dot file so that a host scanning the folder for
 // messages passes it by; a fixed length so that a message whose own name is
@@ -208,11 +203,11 @@ bool RemoveFile(const char* path, Status* why) {
 bool CheckWritable(const char* path, Status* why) {
   Status status = Status::kOk;
   File file = kNoFile;
-  if (OpenLocked(path, O_WRONLY, LOCK_EX, &file, &status)) {
-    ::close(static_cast<int>(file));
+  if (OpenForRewrite(path, &file, &status)) {
+    Close(file);
     return true;
   }
-  if (status == Status::kNotFound && ParentExists(path)) return true;
+  if (status == Status::kNotFound && IsFolder(FolderOf(path).c_str())) return true;
   if (why) *why = status;
   return false;
 }

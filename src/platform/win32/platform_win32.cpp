@@ -181,10 +181,9 @@ bool RemoveFile(const char* path, Status* why) {
 }
 
 bool CheckWritable(const char* path, Status* why) {
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    CloseHandle(h);
+  File file = kNoFile;
+  if (OpenForRewrite(path, &file)) {
+    Close(file);
     return true;
   }
   return GetLastError() == ERROR_FILE_NOT_FOUND || Failed(why);
