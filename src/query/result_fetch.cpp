@@ -153,12 +153,17 @@ bool BindColumns(SQLHSTMT statement, RowBinding& b) {
   return true;
 }
 
+// The length/indicator the driver wrote for c in row.
+SQLLEN IndicatorOf(const ColumnInfo& c, const unsigned char* row) {
+  SQLLEN indicator;
+  std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
+  return indicator;
+}
+
 // The text of one fetched value; numbers are formatted into scratch.
 const char* CellText(const ColumnInfo& c, const unsigned char* row, char* scratch,
                      std::size_t cap) {
-  SQLLEN indicator;
-  std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
-  if (indicator == SQL_NULL_DATA) return "<null>";
+  if (IndicatorOf(c, row) == SQL_NULL_DATA) return "<null>";
   const unsigned char* data = row + c.data_offset;
   // to_chars writes what printf's "%lld" and "%.2f" write in the C locale,
   // a point whatever the user's locale, without parsing a format per cell.
@@ -195,8 +200,7 @@ bool OnlyCutText(SQLHSTMT statement) {
 }
 
 bool IsCut(const ColumnInfo& c, const unsigned char* row) {
-  SQLLEN indicator;
-  std::memcpy(&indicator, row + c.indicator_offset, sizeof indicator);
+  SQLLEN indicator = IndicatorOf(c, row);
   return c.bound_type == SQL_C_CHAR &&
          (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(c.size));
 }
