@@ -5,13 +5,13 @@
 #include <map>
 #include <vector>
 
+#include "log_lines.h"
 #include "log_summary.h"
 #include "platform.h"
 
 namespace kelvorin {
 namespace {
 
-constexpr char kNoData[] = "ERROR: no data was retrived";
 constexpr std::size_t kShownProblems = 20;  // the rest: check a message alone
 
 struct Summary {
@@ -29,7 +29,7 @@ void Tally(Summary& s, const std::string& name, const MessageReport& r) {
   if (r.merged) {
     ++s.merged;
   } else {
-    ++(r.error == kNoData ? s.no_rows : s.failures[ErrorGroup(r.error)]);
+    ++(r.error == kNoDataError ? s.no_rows : s.failures[ErrorGroup(r.error)]);
     s.failing.push_back(name + ": " + r.error);
   }
   // The first finding of a failed message is its failure, listed already.

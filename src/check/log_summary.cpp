@@ -6,6 +6,8 @@
 #include <map>
 #include <vector>
 
+#include "log_lines.h"
+
 namespace kelvorin {
 namespace {
 
@@ -26,15 +28,18 @@ long long Moment(const std::string& stamp) {
   return ((days * 24 + h) * 60 + m) * 60 + s;
 }
 
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
 }  // namespace
 
 std::string ErrorGroup(const std::string& text) {
-  for (const char* label : {"ERROR: can't load file", "ERROR: can't delete message file",
-                            "ERROR: can't quarantine message file"}) {
-    if (text.rfind(label, 0) == 0) return label;
+  for (const char* label : {kLoadError, kDeleteError, kQuarantineError}) {
+    if (StartsWith(text, label)) return label;
   }
   std::size_t bracket = text.find("] ");
-  return text.rfind("ERROR: configuration", 0) == 0 && bracket != std::string::npos
+  return StartsWith(text, "ERROR: configuration") && bracket != std::string::npos
              ? text.substr(0, bracket + 1)
              : text;
 }
@@ -43,10 +48,8 @@ namespace {
 
 // Lines that only follow the cause of a failure.
 bool FollowsCause(const std::string& text) {
-  return text.rfind("ERROR: SQL native error", 0) == 0 ||
-         text.rfind("ERROR: SQL message -", 0) == 0 ||
-         text.rfind("ERROR: can't delete message file", 0) == 0 ||
-         text.rfind("ERROR: can't quarantine message file", 0) == 0;
+  return StartsWith(text, kSqlNativeLabel) || StartsWith(text, kSqlMessageLabel) ||
+         StartsWith(text, kDeleteError) || StartsWith(text, kQuarantineError);
 }
 
 struct Tally {
@@ -60,11 +63,11 @@ struct Tally {
 void Count(Tally& t, long long moment, const std::string& stamp, const std::string& text) {
   if (t.first < 0) t.first = moment, t.first_stamp = stamp;
   t.last = moment, t.last_stamp = stamp;
-  if (text.rfind("+++ Process:", 0) == 0) ++t.runs, ++t.runs_by_minute[moment / 60];
-  if (text == "Complete!") ++t.completed;
-  if (text == "--- Errors occured, message was deleted") ++t.deleted;
-  if (text.rfind("--- Errors occured, message was moved to", 0) == 0) ++t.moved;
-  if (text.rfind("ERROR: ", 0) == 0 && !FollowsCause(text)) ++t.causes[ErrorGroup(text)];
+  if (StartsWith(text, kProcessLine)) ++t.runs, ++t.runs_by_minute[moment / 60];
+  if (text == kCompleteLine) ++t.completed;
+  if (text == kDeletedLine) ++t.deleted;
+  if (StartsWith(text, kMovedLine)) ++t.moved;
+  if (StartsWith(text, "ERROR: ") && !FollowsCause(text)) ++t.causes[ErrorGroup(text)];
 }
 
 // The minute between the first and the last run with the fewest runs started.

@@ -5,14 +5,13 @@
 #include <cstring>
 #include <memory>
 
+#include "log_lines.h"
 #include "paths.h"
 #include "run.h"
 #include "run_log.h"
 
 namespace kelvorin {
 namespace {
-
-constexpr char kNoData[] = "ERROR: no data was retrived";
 
 void Keep(void* log, const char* entry, std::size_t length) {
   static_cast<std::string*>(log)->append(entry, length);
@@ -41,7 +40,7 @@ bool Merge(const Run& run, const Progress& p, MessageReport& r) {
   MergeBuffer out;
   if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out)) return false;
   r.output.assign(out.text(), out.size());
-  Log().Write("Complete!");
+  Log().Write(kCompleteLine);
   return true;
 }
 
@@ -75,7 +74,7 @@ void Lint(const Run& run, const Progress& p, MessageReport& r) {
   }
   if (run.message_text == nullptr) return;
   int columns = p.query_ran ? p.table->ColumnCount() : -1;
-  int rows = p.query_ran ? p.table->RowCount() : r.error == kNoData ? 0 : -1;
+  int rows = p.query_ran ? p.table->RowCount() : r.error == kNoDataError ? 0 : -1;
   Findings found;
   LintTemplate(name, run.message_text, run.message_length, run.settings.BlockMarker, columns, rows,
                &found);
@@ -97,7 +96,7 @@ MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles*
   Run run;
   run.message_path = path;
   run.handles = *connection;
-  Log().WritePair("+++ Process:", path);
+  Log().WritePair(kProcessLine, path);
   report.merged = Steps(run, in, progress, report);
   Log().SetObserver(nullptr, nullptr);
   if (!progress.query_ran) {  // a failed query may have broken the connection

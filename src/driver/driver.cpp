@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "log_lines.h"
 #include "merge_buffer.h"
 #include "paths.h"
 #include "platform.h"
@@ -12,11 +13,6 @@
 
 namespace kelvorin {
 namespace {
-
-constexpr char kDeletedLine[] = "--- Errors occured, message was deleted";
-constexpr char kDeleteError[] = "ERROR: can't delete message file";
-constexpr char kMovedLine[] = "--- Errors occured, message was moved to";
-constexpr char kQuarantineError[] = "ERROR: can't quarantine message file";
 
 // Where the program's files are: worked out once from its own path.
 struct Places {
@@ -40,7 +36,7 @@ bool Merge(Run& run, const ResultTable& table) {
                           MergeOptionsOf(run))) {
     return false;
   }
-  Log().Write("Complete!");
+  Log().Write(kCompleteLine);
   return true;
 }
 
@@ -110,7 +106,7 @@ int RunMain(int argc, char** argv) {
   {
     Run run;
     run.message_path = argv[1];
-    Log().WritePair("+++ Process:", run.message_path);
+    Log().WritePair(kProcessLine, run.message_path);
     if (!RunSteps(run, places)) ApplyErrorPolicy(run, places, lines);
   }  // the run's texts and connection are released here
   Log().SetObserver(nullptr, nullptr);

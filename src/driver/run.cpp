@@ -2,15 +2,14 @@
 
 #include <cstdio>
 
+#include "log_lines.h"
 #include "result_fetch.h"
 #include "run_log.h"
 
 namespace kelvorin {
 namespace {
 
-constexpr char kLoadError[] = "ERROR: can't load file";
 constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
-constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 
 }  // namespace
 

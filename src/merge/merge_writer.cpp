@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cell_wrap.h"
+#include "log_lines.h"
 #include "message_text.h"
 #include "platform.h"
 #include "run_log.h"
@@ -14,7 +15,6 @@ namespace {
 
 constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 constexpr char kWriteError[] = "ERROR: file writing error";
-constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
 
 // Follows a text as it is written, piece by piece, and finds its first

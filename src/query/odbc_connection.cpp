@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "log_lines.h"
 #include "platform.h"
 #include "run_log.h"
 
@@ -42,10 +43,10 @@ void ReportDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
                                  sizeof message, &length);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return;
     char line[64];
-    std::snprintf(line, sizeof line, "ERROR: SQL native error is %ld", static_cast<long>(native));
-    Log().WritePair("ERROR: SQL state -", reinterpret_cast<char*>(state));
-    Log().Write(line);
-    Log().WritePair("ERROR: SQL message -", reinterpret_cast<char*>(message));
+    std::snprintf(line, sizeof line, "%ld", static_cast<long>(native));
+    Log().WritePair(kSqlStateLabel, reinterpret_cast<char*>(state));
+    Log().WritePair(kSqlNativeLabel, line);
+    Log().WritePair(kSqlMessageLabel, reinterpret_cast<char*>(message));
   }
 }
 
@@ -104,7 +105,7 @@ bool OpenQuery(const char* source, const char* username, const char* password, c
   *out = nullptr;
   void* memory = platform::Allocate(sizeof(OdbcHandles));
   if (memory == nullptr) {
-    Log().Write("ERROR: out of memory.");
+    Log().Write(kOutOfMemory);
     return false;
   }
   OdbcHandles* h = new (memory) OdbcHandles;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "log_lines.h"
 #include "odbc_connection.h"
 #include "platform.h"
 #include "result_table.h"
@@ -14,7 +15,6 @@ namespace {
 constexpr SQLULEN kMaxDataArea = 65536;
 // UTF-8, the 8-bit text of Linux drivers, takes up to 4 bytes a character.
 constexpr SQLULEN kBytesPerCharacter = 4;
-constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 constexpr char kTooLong[] = "ERROR: a value is longer than 65535 bytes";
 
 SQLULEN Capped(SQLULEN n) {
@@ -286,7 +286,7 @@ bool FetchRows(SQLHSTMT statement, RowBinding& b) {
     if (!StoreRow(statement, b, cut)) return false;
   }
   if (b.table->RowCount() == 0) {
-    Log().Write("ERROR: no data was retrived");
+    Log().Write(kNoDataError);
     return false;
   }
   return true;
