@@ -54,7 +54,7 @@ struct Arguments {
 // not too long, no line break, no backslash.
 bool Acceptable(const std::string& address) {
   char taken[kRecipientCapacity];
-  return ExtractRecipient(("\r\n<<< " + address).c_str(), taken) && address == taken;
+  return ExtractRecipient((kRecipientPrefix + address).c_str(), taken) && address == taken;
 }
 
 // False for anything but the forms in kHelp.

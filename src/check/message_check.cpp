@@ -49,7 +49,7 @@ bool Steps(Run& run, const CheckInputs& in, Progress& p, MessageReport& r) {
   if (!LoadTexts(run) || !TakeRecipient(run)) return false;
   std::strcpy(p.own, run.recipient);
   if (in.recipient != nullptr) std::strcpy(run.recipient, in.recipient);
-  if (std::strstr(run.query_text, "%recipient%") == nullptr) {
+  if (std::strstr(run.query_text, kRecipientToken) == nullptr) {
     r.findings.push_back({run.settings.Request,
                           "no %recipient% in the query: every message "
                           "gets the same rows"});

@@ -35,7 +35,6 @@ class RecipientWatch {
  private:
   enum Phase { kSearching, kAddress, kDone };
   void Step(char c) {
-    static const char kPrefix[] = "\r\n<<< ";
     if (phase_ == kAddress && (c == '\r' || c == '\n' || c == '\0')) {
       phase_ = kDone;
     } else if (phase_ == kAddress) {
@@ -44,8 +43,8 @@ class RecipientWatch {
     } else if (c == '\0') {
       phase_ = kDone;  // past a NUL no recipient line is found
     } else {
-      matched_ = c == kPrefix[matched_] ? matched_ + 1 : c == '\r' ? 1 : 0;
-      if (matched_ == sizeof kPrefix - 1) phase_ = kAddress;
+      matched_ = c == kRecipientPrefix[matched_] ? matched_ + 1 : c == '\r' ? 1 : 0;
+      if (matched_ == sizeof kRecipientPrefix - 1) phase_ = kAddress;
     }
   }
 

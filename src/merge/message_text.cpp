@@ -9,8 +9,6 @@
 namespace kelvorin {
 namespace {
 
-constexpr char kRecipientPrefix[] = "\r\n<<< ";
-constexpr char kRecipientToken[] = "%recipient%";
 constexpr std::size_t kTokenLength = sizeof kRecipientToken - 1;
 
 // Reads size bytes of an open file into a new buffer; null on any failure.

@@ -9,6 +9,9 @@ namespace kelvorin {
 
 // The recipient buffer: at most 999 characters and the NUL.
 constexpr std::size_t kRecipientCapacity = 1000;
+// What starts a recipient line, and what the query names the address by.
+inline constexpr char kRecipientPrefix[] = "\r\n<<< ";
+inline constexpr char kRecipientToken[] = "%recipient%";
 
 // Reads the whole file at path into a new buffer with a NUL behind its bytes.
 // True with the buffer in *out (the caller frees it with FreeText) and the
