@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log_lines.h"
+#include "run_log.h"
 
 namespace kelvorin {
 namespace {
@@ -107,10 +108,11 @@ int SummariseLog(const std::string& log, const std::string& since, const std::st
   for (std::size_t at = 0, end; at < log.size(); at = end + 2) {
     end = std::min(log.find("\r\n", at), log.size());
     const std::string line = log.substr(at, end - at);
-    long long moment = line.size() >= 20 ? Moment(line.substr(0, 19)) : -1;
+    const std::string stamp = line.substr(0, kStampLength - 1);
+    long long moment = line.size() >= kStampLength ? Moment(stamp) : -1;
     if (moment < from || moment > to) continue;  // continuation lines have no stamp: -1
     minute_names.emplace(moment / 60, line.substr(0, 5) + line.substr(8, 11));
-    Count(t, moment, line.substr(0, 19), line.substr(20));
+    Count(t, moment, stamp, line.substr(kStampLength));
   }
   // A window may cut a run off from its end: no run counts as failed twice.
   const long failed = std::max(0L, t.runs - t.completed);

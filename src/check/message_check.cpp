@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "log_lines.h"
 #include "paths.h"
@@ -13,18 +14,15 @@
 namespace kelvorin {
 namespace {
 
-void Keep(void* log, const char* entry, std::size_t length) {
-  static_cast<std::string*>(log)->append(entry, length);
-}
-
-// The first "ERROR: " text among the entries of log, without its stamp.
-std::string FirstError(const std::string& log) {
-  for (std::size_t at = 0; (at = log.find("ERROR: ", at)) != std::string::npos; ++at) {
-    if (at == 20 || (at > 21 && log.compare(at - 22, 2, "\r\n") == 0)) {
-      return log.substr(at, log.find("\r\n", at) - at);
-    }
+// Keeps every entry in the report's log, and the first line of the first
+// "ERROR: " text, without its stamp, as its error.
+void Keep(void* report, const char* entry, std::size_t length) {
+  MessageReport& r = *static_cast<MessageReport*>(report);
+  r.log.append(entry, length);
+  const std::string_view text(entry + kStampLength, length - kStampLength);
+  if (r.error.empty() && text.substr(0, 7) == "ERROR: ") {
+    r.error = std::string(text.substr(0, text.find("\r\n")));
   }
-  return "";
 }
 
 // What the check learnt on its way through the steps.
@@ -91,7 +89,7 @@ void Lint(const Run& run, const Progress& p, MessageReport& r) {
 
 MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles** connection) {
   MessageReport report;
-  Log().SetObserver(Keep, &report.log);
+  Log().SetObserver(Keep, &report);
   Progress progress;
   Run run;
   run.message_path = path;
@@ -105,7 +103,7 @@ MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles*
   }
   *connection = run.handles;  // kept for the next message
   run.handles = nullptr;
-  report.error = report.merged ? "" : FirstError(report.log);
+  if (report.merged) report.error.clear();
   Lint(run, progress, report);
   return report;
 }

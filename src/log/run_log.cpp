@@ -8,7 +8,7 @@
 namespace kelvorin {
 namespace {
 
-// Formatted entry: 20 characters of time stamp, the text, CR LF, NUL.
+// Formatted entry: the time stamp, the text, CR LF, NUL.
 constexpr std::size_t kEntryCapacity = 2200;
 constexpr std::size_t kPairCapacity = 2000;
 

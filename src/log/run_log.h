@@ -13,6 +13,8 @@ namespace kelvorin {
 constexpr int kMaxLogText = 2000;
 // Label and value of a pair must together stay below this many characters.
 constexpr int kMaxPairText = 1900;
+// "hh:mm:ss dd-mm-yyyy " before the text of every entry.
+constexpr std::size_t kStampLength = 20;
 // The log path: the platform's longest path plus room for a ".LOG" suffix.
 constexpr std::size_t kLogPathCapacity = platform::kMaxPath + 8;
 
