@@ -83,6 +83,52 @@ int LineOf(const char* begin, const char* at) {
   return 1 + static_cast<int>(std::count(begin, at, '\n'));
 }
 
+// A template being read, and what was found in it by line.
+struct TemplateLint {
+  const char* begin;
+  const char* end;
+  const std::string& marker;
+  std::vector<std::pair<const char*, const char*>> blocks;  // from opening to closing marker
+  std::vector<std::pair<int, std::string>> found;
+
+  void Add(const char* at, std::string text) {
+    found.push_back({LineOf(begin, at), std::move(text)});
+  }
+};
+
+void LintBlocks(TemplateLint& t, int rows) {
+  const std::size_t n = t.marker.size();
+  for (const char* pos = t.begin;;) {
+    const char* open = Find(pos, t.end, t.marker.data(), n);
+    if (open == t.end) return;
+    const char* close = Find(open + n, t.end, t.marker.data(), n);
+    if (close == t.end) {
+      t.Add(open, "row-block marker " + t.marker +
+                      " has no partner: it is sent as it is, with the text after it");
+      return;
+    }
+    t.blocks.push_back({open, close});
+    if (rows == 0) t.Add(open, "row block, but the query gives no rows");
+    pos = close + n;
+  }
+}
+
+void LintPlaceholders(TemplateLint& t, int columns, int rows) {
+  for (const char* pos = t.begin; (pos = Find(pos, t.end, "%%", 2)) != t.end;) {
+    Placeholder p = ScanPlaceholder(pos, t.end, INT_MAX);
+    std::string text = "%%" + std::to_string(p.column) + "%%";
+    auto inside = [pos](auto& b) { return b.first < pos && pos < b.second; };
+    if (p.column > 0 && columns >= 0 && p.column > columns) {
+      t.Add(pos, "placeholder " + text + " names no column: the query gives " +
+                     std::to_string(columns) + ", so it is sent as written");
+    } else if (p.column > 0 && rows > 1 && std::none_of(t.blocks.begin(), t.blocks.end(), inside)) {
+      t.Add(pos, "placeholder " + text + " is outside every row block: only the first of the " +
+                     std::to_string(rows) + " rows fills it");
+    }
+    pos = p.next;
+  }
+}
+
 }  // namespace
 
 void LintIni(const char* ini_path, Findings* out) {
@@ -100,38 +146,14 @@ void LintIni(const char* ini_path, Findings* out) {
 
 void LintTemplate(const std::string& name, const char* message, std::size_t length,
                   const std::string& marker, int columns, int rows, Findings* out) {
-  const char* end = message + length;
-  auto at = [&](const char* p) { return name + ":" + std::to_string(LineOf(message, p)); };
-  std::vector<std::pair<const char*, const char*>> blocks;  // from opening to closing marker
-  for (const char* pos = message;;) {
-    const char* open = Find(pos, end, marker.data(), marker.size());
-    if (open == end) break;
-    const char* close = Find(open + marker.size(), end, marker.data(), marker.size());
-    if (close == end) {
-      out->push_back(
-          {at(open), "row-block marker " + marker +
-                         " has no partner: it is sent as it is, with the text after it"});
-      break;
-    }
-    blocks.push_back({open, close});
-    if (rows == 0) out->push_back({at(open), "row block, but the query gives no rows"});
-    pos = close + marker.size();
-  }
-  for (const char* pos = message; (pos = Find(pos, end, "%%", 2)) != end;) {
-    Placeholder p = ScanPlaceholder(pos, end, INT_MAX);
-    std::string text = "%%" + std::to_string(p.column) + "%%";
-    auto inside = [pos](auto& b) { return b.first < pos && pos < b.second; };
-    if (p.column > 0 && columns >= 0 && p.column > columns) {
-      out->push_back({at(pos), "placeholder " + text + " names no column: the query gives " +
-                                   std::to_string(columns) + ", so it is sent as written"});
-    } else if (p.column > 0 && rows > 1 && std::none_of(blocks.begin(), blocks.end(), inside)) {
-      out->push_back({at(pos), "placeholder " + text +
-                                   " is outside every row block: only the "
-                                   "first of the " +
-                                   std::to_string(rows) + " rows fills it"});
-    }
-    pos = p.next;
-  }
+  TemplateLint lint{message, message + length, marker, {}, {}};
+  LintBlocks(lint, rows);
+  LintPlaceholders(lint, columns, rows);
+  // In the order of the message's lines; on one line, blocks first.
+  std::stable_sort(lint.found.begin(), lint.found.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [line, text] : lint.found)
+    out->push_back({name + ":" + std::to_string(line), text});
 }
 
 void LintMerged(const std::string& name, const std::string& merged, const std::string& marker,

@@ -14,7 +14,7 @@ std::string Joined(const kelvorin::Findings& findings) {
   return text;
 }
 
-// What the system tables' templates do not show: numbers that are no
+// In line order, and what the system tables' templates do not show: numbers that are no
 // placeholders, a block without rows, a placeholder a value left behind, a
 // key near none, a value cut to what the plug-in keeps.
 TEST(LintTest, FindsWhatTheChecksTemplatesDoNotShow) {
@@ -29,8 +29,8 @@ TEST(LintTest, FindsWhatTheChecksTemplatesDoNotShow) {
   kelvorin::LintIni(ini.c_str(), &found);
   EXPECT_EQ(
       Joined(found),
-      "msg:2: row block, but the query gives no rows\n"
       "msg:1: placeholder %%6%% names no column: the query gives 5, so it is sent as written\n"
+      "msg:2: row block, but the query gives no rows\n"
       "msg:2: placeholder %%7%% names no column: the query gives 5, so it is sent as written\n"
       "msg:2 merged: placeholder %%2%% left in the merged message\n" +
           ini + ": [Database] Query is not a key the plug-in reads\n" + ini +

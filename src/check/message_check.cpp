@@ -1,7 +1,5 @@
 #include "message_check.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -73,15 +71,8 @@ void Lint(const Run& run, const Progress& p, MessageReport& r) {
   if (run.message_text == nullptr) return;
   int columns = p.query_ran ? p.table->ColumnCount() : -1;
   int rows = p.query_ran ? p.table->RowCount() : r.error == kNoDataError ? 0 : -1;
-  Findings found;
   LintTemplate(name, run.message_text, run.message_length, run.settings.BlockMarker, columns, rows,
-               &found);
-  // In the order of the message's lines.
-  std::stable_sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
-    return std::atoi(a.where.c_str() + a.where.rfind(':') + 1) <
-           std::atoi(b.where.c_str() + b.where.rfind(':') + 1);
-  });
-  r.findings.insert(r.findings.end(), found.begin(), found.end());
+               &r.findings);
   if (r.merged) LintMerged(name, r.output, run.settings.BlockMarker, columns, &r.findings);
 }
 
