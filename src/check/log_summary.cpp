@@ -75,17 +75,16 @@ void Count(Tally& t, long long moment, const std::string& stamp, const std::stri
 std::string SlowestMinute(const Tally& t, const std::map<long long, std::string>& names) {
   if (t.runs_by_minute.empty()) return "none";
   long long from = t.runs_by_minute.begin()->first, to = t.runs_by_minute.rbegin()->first;
+  auto count = [&](long long m) {
+    auto it = t.runs_by_minute.find(m);
+    return it == t.runs_by_minute.end() ? 0 : it->second;
+  };
   long long slowest = from;
   for (long long minute = from; minute <= to; ++minute) {
-    auto count = [&](long long m) {
-      auto it = t.runs_by_minute.find(m);
-      return it == t.runs_by_minute.end() ? 0 : it->second;
-    };
     if (count(minute) < count(slowest)) slowest = minute;
   }
-  auto runs = t.runs_by_minute.find(slowest);
   std::string name = names.count(slowest) ? names.at(slowest) : "a minute without a log line";
-  return name + ", " + std::to_string(runs == t.runs_by_minute.end() ? 0 : runs->second) + " runs";
+  return name + ", " + std::to_string(count(slowest)) + " runs";
 }
 
 // Appends text made from format and its values to out.
