@@ -7,6 +7,8 @@ from types import SimpleNamespace
 import pyodbc
 
 PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
+if not os.path.exists(os.environ['ODBCINI']):  # scripts/test.sh removes it as it stops the servers
+    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % os.environ['ODBCINI'])
 EXE = '.exe' if PROG.endswith('.exe') else ''  # the copies keep their names: they name INI and log
 NAME, CHECK = 'kelvorin' + EXE, 'kelvorin-check' + EXE
 DSN = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite')
@@ -104,6 +106,8 @@ class Case(unittest.TestCase):
             os.killpg(p.pid, signal.SIGKILL)
             raise
         out, err = (read('/dev/fd/%d' % f.fileno()) for f in p.io)  # each read from its start
+        for f in p.io:
+            f.close()
         self.assertEqual(p.returncode, status, err)
         d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), {'kelvorin.LOG', NAME, CHECK}
         left = [os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs]
