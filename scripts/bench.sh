@@ -36,13 +36,7 @@ trap 'echo "bench.sh: failed at line $LINENO" >&2' ERR
 packages=(cmake g++ unixodbc unixodbc-dev libsqliteodbc sqlite3 postgresql-15 odbc-postgresql
   mariadb-server odbc-mariadb python3-pyodbc python3-matplotlib hyperfine libbenchmark-dev time)
 [ $wine = 1 ] && packages+=(g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-missing.sh "${packages[@]}"
 
 # -g only adds symbols for profiles; the code is the Release code.
 echo "== building Release (build-bench)"

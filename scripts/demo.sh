@@ -8,15 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-packages=(cmake g++ libgtest-dev unixodbc unixodbc-dev libsqliteodbc sqlite3)
-missing=()
-for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-missing.sh cmake g++ libgtest-dev unixodbc unixodbc-dev libsqliteodbc sqlite3
 
 echo "== building build/kelvorin"
 cmake -S . -B build >/dev/null

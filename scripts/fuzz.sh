@@ -12,14 +12,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(ini recipient merge wrap)
 
-for p in clang libclang-rt-dev unixodbc-dev; do
-  if ! dpkg -s "$p" >/dev/null 2>&1; then
-    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq clang libclang-rt-dev unixodbc-dev >/dev/null
-    break
-  fi
-done
+scripts/install-missing.sh clang libclang-rt-dev unixodbc-dev
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DKELVORIN_FUZZ=ON -DKELVORIN_SANITIZE=ON \
   -DKELVORIN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -22,16 +22,7 @@ esac
 packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
   libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb
   clang libclang-rt-dev python3-pyodbc)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-missing.sh "${packages[@]}"
 
 jobs=$(nproc)
 windows=""

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# install-missing.sh PACKAGE...: installs those of the Debian packages named
+# that are not installed yet (through sudo unless run as root); quiet when
+# every one is there.
+set -euo pipefail
+missing=()
+for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+[ ${#missing[@]} -gt 0 ] || exit 0
+echo "== installing: ${missing[*]}"
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
