@@ -52,6 +52,14 @@ bool Opened(HANDLE handle, File* out, Status* why) {
   return *out != kNoFile || Failed(why);
 }
 
+// CreateFileA as every open here calls it: others may read the file while it
+// is open, never write it.
+bool OpenSharingReads(const char* path, DWORD access, DWORD disposition, File* out, Status* why) {
+  return Opened(CreateFileA(path, access, FILE_SHARE_READ, nullptr, disposition,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                out, why);
+}
+
 CRITICAL_SECTION* Section(Lock* lock) {
   return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
 }
@@ -100,17 +108,11 @@ std::size_t Profile::Keys(const char* section, char* out, std::size_t cap) const
 }
 
 bool OpenForRead(const char* path, File* out, Status* why) {
-  return Opened(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr),
-                out, why);
+  return OpenSharingReads(path, GENERIC_READ, OPEN_EXISTING, out, why);
 }
 
 bool OpenForAppend(const char* path, File* out, Status* why) {
-  if (!Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr),
-              out, why)) {
-    return false;
-  }
+  if (!OpenSharingReads(path, GENERIC_WRITE, OPEN_ALWAYS, out, why)) return false;
   if (SetFilePointer(H(*out), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER ||
       GetLastError() == NO_ERROR) {
     return true;
@@ -122,15 +124,11 @@ bool OpenForAppend(const char* path, File* out, Status* why) {
 }
 
 bool OpenForRewrite(const char* path, File* out, Status* why) {
-  return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr),
-                out, why);
+  return OpenSharingReads(path, GENERIC_WRITE, OPEN_EXISTING, out, why);
 }
 
 bool CreateNew(const char* path, File* out, Status* why) {
-  return Opened(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr),
-                out, why);
+  return OpenSharingReads(path, GENERIC_WRITE, CREATE_NEW, out, why);
 }
 
 bool FileSize(File file, std::uint64_t* size) {
