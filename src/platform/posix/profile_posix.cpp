@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
-#include <string>
 
 #include "platform.h"
 
@@ -44,25 +44,31 @@ bool SameName(Span s, const char* name) {
   return true;
 }
 
-// The whole file in a new buffer, or null. Win32 takes a file with a NUL byte
-// for some other encoding and finds no key in it; such a settings file is
-// damaged anyway, so it reads as missing.
+// The bytes of the open file fd in a new buffer with a NUL behind them, or
+// null. Win32 takes a file with a NUL byte for some other encoding and finds
+// no key in it; such a settings file is damaged anyway, so it reads as missing.
+char* ReadText(int fd, std::size_t* size) {
+  std::uint64_t bytes = 0;
+  if (!FileSize(fd, &bytes) || bytes >= SIZE_MAX) return nullptr;
+  char* text = static_cast<char*>(Allocate(static_cast<std::size_t>(bytes) + 1));
+  std::size_t got = 0;
+  if (text == nullptr || !Read(fd, text, static_cast<std::size_t>(bytes), &got) ||
+      std::memchr(text, '\0', got) != nullptr) {
+    Release(text);
+    return nullptr;
+  }
+  text[got] = '\0';
+  *size = got;
+  return text;
+}
+
 char* LoadText(const char* path, std::size_t* size) {
-  std::string text;
   if (path == nullptr || path[0] == '\0') return nullptr;
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  char chunk[8192];
-  ssize_t got;
-  while ((got = ::read(fd, chunk, sizeof chunk)) > 0)
-    text.append(chunk, static_cast<std::size_t>(got));
+  char* text = ReadText(fd, size);
   ::close(fd);
-  if (got != 0 || text.find('\0') != std::string::npos) return nullptr;
-  char* copy = static_cast<char*>(Allocate(text.size() + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, text.c_str(), text.size() + 1);
-  *size = text.size();
-  return copy;
+  return text;
 }
 
 // A "[name]" line gives its name; the last "]" closes it, as in Win32.
