@@ -105,12 +105,12 @@ bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c) {
   rc = SQLColAttribute(statement, number, SQL_DESC_TYPE, nullptr, 0, nullptr, &type);
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
   c.sql_type = static_cast<SQLSMALLINT>(type);
+  c.bound_type = BoundType(c.sql_type);
   SQLLEN display = 0;
-  if (BoundType(c.sql_type) == SQL_C_CHAR && !IsSizedText(c.sql_type)) {
+  if (c.bound_type == SQL_C_CHAR && !IsSizedText(c.sql_type)) {
     rc = SQLColAttribute(statement, number, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
     if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
   }
-  c.bound_type = BoundType(c.sql_type);
   c.size = DataAreaSize(c.sql_type, c.size, display);
   return true;
 }
