@@ -29,9 +29,11 @@ struct MergeOptions {
 // in it are kept like any other) with table and puts the result in the place
 // of the file at path: every row block between two block markers once per
 // row, every column placeholder "%%N%%" filled (outside blocks from the first
-// row). The new text goes to a temporary file beside it, flushed to disk,
-// then replaces the file in one step. True when the file was replaced; false
-// after logging why, the file left as it was.
+// row). The new text goes to a temporary file beside the file (the one a
+// symbolic link at path leads to), flushed to disk, then replaces it in one
+// step; where the folder refuses new files, the file is rewritten in place.
+// True when the file was rewritten; false after logging why, the file left
+// as it was (a failed rewrite in place puts the old bytes back if it can).
 [[nodiscard]] bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
                                       const ResultTable& table, const MergeOptions& options);
 
