@@ -8,5 +8,8 @@ for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 [ ${#missing[@]} -gt 0 ] || exit 0
 echo "== installing: ${missing[*]}"
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# Scripts started side by side (a build and a benchmark, say) wait for each
+# other's install instead of failing on apt's lock.
+lock=(-o DPkg::Lock::Timeout=900)
+$sudo apt-get "${lock[@]}" update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get "${lock[@]}" install -y -qq "${missing[@]}" >/dev/null
