@@ -11,5 +11,5 @@ sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 # Scripts started side by side (a build and a benchmark, say) wait for each
 # other's install instead of failing on apt's lock.
 lock=(-o DPkg::Lock::Timeout=900)
-$sudo apt-get "${lock[@]}" update -qq
+for _ in $(seq 90); do $sudo apt-get "${lock[@]}" update -qq && break || sleep 10; done
 DEBIAN_FRONTEND=noninteractive $sudo apt-get "${lock[@]}" install -y -qq "${missing[@]}" >/dev/null
