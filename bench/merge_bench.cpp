@@ -79,7 +79,6 @@ bool Merge(const Case& c, const kelvorin::ResultTable& table, const std::string&
   kelvorin::MergeOptions options;
   options.left = c.wrap ? 2 : 0;
   options.right = c.wrap ? 60 : 0;
-  options.recipient = "ann@example.com";
   return kelvorin::WriteMergedMessage(path.c_str(), message.data(), message.size(), table, options);
 }
 

@@ -40,9 +40,10 @@ constexpr char kHelp[] =
     "Problems found: keys of [Database] and [Options] the plug-in does not read, values\n"
     "longer than it keeps, Source, Request or the query file missing, a query without\n"
     "%recipient%, the data source's errors, a message without a recipient line, a\n"
-    "row-block marker without a partner, placeholders that name no column or stand\n"
-    "outside every row block while several rows came, row blocks without rows, and a\n"
-    "marker or placeholder left in the merged message.\n"
+    "recipient line inside a row block, a row-block marker without a partner,\n"
+    "placeholders that name no column or stand outside every row block while several\n"
+    "rows came, row blocks without rows, and a marker or placeholder left in the\n"
+    "merged message.\n"
     "\n"
     "Exit status: 0 nothing is wrong, 1 a problem was found, 2 the check could not run.\n";
 

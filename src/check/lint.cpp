@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "message_text.h"
 #include "platform.h"
 #include "settings.h"
 #include "template_scan.h"
@@ -113,6 +114,19 @@ void LintBlocks(TemplateLint& t, int rows) {
   }
 }
 
+// A row block around the recipient line writes it once per row, and the
+// plug-in refuses a recipient line that is not written exactly once.
+void LintRecipientLine(TemplateLint& t) {
+  RecipientLine line;
+  if (!FindRecipientLine(t.begin, static_cast<std::size_t>(t.end - t.begin), &line)) return;
+  auto inside = [&line](auto& b) { return b.first < line.start && line.start < b.second; };
+  if (std::any_of(t.blocks.begin(), t.blocks.end(), inside)) {
+    t.Add(line.start,
+          "recipient line inside a row block: it is written once per row, so the "
+          "plug-in fails the merge of more than one row");
+  }
+}
+
 void LintPlaceholders(TemplateLint& t, int columns, int rows) {
   for (const char* pos = t.begin; (pos = Find(pos, t.end, "%%", 2)) != t.end;) {
     Placeholder p = ScanPlaceholder(pos, t.end, INT_MAX);
@@ -148,6 +162,7 @@ void LintTemplate(const std::string& name, const char* message, std::size_t leng
                   const std::string& marker, int columns, int rows, Findings* out) {
   TemplateLint lint{message, message + length, marker, {}, {}};
   LintBlocks(lint, rows);
+  LintRecipientLine(lint);
   LintPlaceholders(lint, columns, rows);
   // In the order of the message's lines; on one line, blocks first.
   std::stable_sort(lint.found.begin(), lint.found.end(),

@@ -22,8 +22,9 @@ void LintIni(const char* ini_path, Findings* out);
 
 // What merging the template message (named name) does with a result of
 // columns columns and rows rows (either -1 when unknown): a block marker
-// without a partner, placeholders that name no column, placeholders outside
-// every row block while several rows came, row blocks while no row came.
+// without a partner, the recipient line inside a row block, placeholders
+// that name no column, placeholders outside every row block while several
+// rows came, row blocks while no row came.
 void LintTemplate(const std::string& name, const char* message, std::size_t length,
                   const std::string& marker, int columns, int rows, Findings* out);
 

@@ -15,11 +15,11 @@ std::string Joined(const kelvorin::Findings& findings) {
 }
 
 // In line order, and what the system tables' templates do not show: numbers that are no
-// placeholders, a block without rows, a placeholder a value left behind, a
-// key near none, a value cut to what the plug-in keeps.
+// placeholders, a block without rows around the recipient line, a placeholder a value left behind,
+// a key near none, a value cut to what the plug-in keeps.
 TEST(LintTest, FindsWhatTheChecksTemplatesDoNotShow) {
   kelvorin::Findings found;
-  const std::string message = "x %%6%% %%5%% %%0%% %%4294967297%%\r\n%k% %%7%% %k%";
+  const std::string message = "x %%6%% %%5%% %%0%% %%4294967297%%\r\n%k% %%7%%\r\n<<< a@b %k%";
   kelvorin::LintTemplate("msg", message.data(), message.size(), "%k%", 5, 0, &found);
   kelvorin::LintMerged("msg", "ok\r\n%%2%% %%9%%", "%k%", 2, &found);
   testing_support::TempDir dir;
@@ -32,6 +32,8 @@ TEST(LintTest, FindsWhatTheChecksTemplatesDoNotShow) {
       "msg:1: placeholder %%6%% names no column: the query gives 5, so it is sent as written\n"
       "msg:2: row block, but the query gives no rows\n"
       "msg:2: placeholder %%7%% names no column: the query gives 5, so it is sent as written\n"
+      "msg:3: recipient line inside a row block: it is written once per row, so the plug-in "
+      "fails the merge of more than one row\n"
       "msg:2 merged: placeholder %%2%% left in the merged message\n" +
           ini + ": [Database] Query is not a key the plug-in reads\n" + ini +
           ": [Database] Request has 400 characters; the plug-in keeps the first 359\n");

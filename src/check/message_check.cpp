@@ -27,12 +27,10 @@ void Keep(void* report, const char* entry, std::size_t length) {
 struct Progress {
   std::unique_ptr<ResultTable> table;
   bool query_ran = false;
-  char own[kRecipientCapacity] = {};  // the message's own recipient
 };
 
 bool Merge(const Run& run, const Progress& p, MessageReport& r) {
   MergeOptions options = MergeOptionsOf(run);
-  options.recipient = p.own;  // even when the rows are someone else's: the line must stay
   MergeBuffer out;
   if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out)) return false;
   r.output.assign(out.text(), out.size());
@@ -43,7 +41,6 @@ bool Merge(const Run& run, const Progress& p, MessageReport& r) {
 bool Steps(Run& run, const CheckInputs& in, Progress& p, MessageReport& r) {
   if (!ReadSettings(in.ini, in.directory, &run.settings)) return false;
   if (!LoadTexts(run) || !TakeRecipient(run)) return false;
-  std::strcpy(p.own, run.recipient);
   if (in.recipient != nullptr) std::strcpy(run.recipient, in.recipient);
   if (std::strstr(run.query_text, kRecipientToken) == nullptr) {
     r.findings.push_back({run.settings.Request,

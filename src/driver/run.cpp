@@ -72,7 +72,6 @@ MergeOptions MergeOptionsOf(const Run& run) {
   options.left = run.settings.FormatLeft;
   options.right = run.settings.FormatRight;
   options.header_guard = run.settings.HeaderGuard;
-  options.recipient = run.recipient;
   return options;
 }
 

@@ -47,8 +47,4 @@ void MergeBuffer::BlankLineBreaks(std::size_t from) {
   }
 }
 
-void MergeBuffer::Terminate() {
-  if (Reserve(0)) data_[size_] = '\0';
-}
-
 }  // namespace kelvorin

@@ -26,13 +26,11 @@ class MergeBuffer {
     AppendGrowing(bytes, n);
   }
   void AppendByte(char byte) { Append(&byte, 1); }
-  // Appends the terminating NUL, which size() does not count.
-  void Terminate();
   // Turns every CR and LF from byte from on into a space.
   void BlankLineBreaks(std::size_t from);
 
   bool failed() const { return failed_; }
-  // The text so far (NUL-terminated after Terminate), owned by the buffer.
+  // The size() bytes so far, owned by the buffer.
   const char* text() const { return data_ ? data_ : ""; }
   std::size_t size() const { return size_; }
 

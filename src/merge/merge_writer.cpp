@@ -17,132 +17,93 @@ constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 constexpr char kWriteError[] = "ERROR: file writing error";
 constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
 
-// Follows a text as it is written, piece by piece, and finds its first
-// recipient line the way ExtractRecipient finds it in a whole text: the first
-// "\r\n<<< " before any NUL byte, the address running to CR, LF, NUL or the
-// end. Before that line starts, the text is the host's header lines.
-class RecipientWatch {
- public:
-  void Feed(const char* bytes, std::size_t n) {
-    for (std::size_t i = 0; i < n && phase_ != kDone; ++i) Step(bytes[i]);
-  }
-  bool InHeader() const { return phase_ == kSearching; }
-  bool Names(const char* recipient) const {
-    return phase_ != kSearching && length_ == std::strlen(recipient) &&
-           std::memcmp(address_, recipient, length_) == 0;
-  }
+// Where the template's own recipient line goes through a pass: its "<<< " in
+// the text the pass reads, and where and how often the pass copies it.
+struct TrackedLine {
+  const char* source;  // null: the template has no recipient line
+  std::size_t landed = 0;
+  int copies = 0;
 
- private:
-  enum Phase { kSearching, kAddress, kDone };
-  void Step(char c) {
-    if (phase_ == kAddress && (c == '\r' || c == '\n' || c == '\0')) {
-      phase_ = kDone;
-    } else if (phase_ == kAddress) {
-      if (length_ < sizeof address_) address_[length_] = c;
-      ++length_;  // one too long never names a recipient
-    } else if (c == '\0') {
-      phase_ = kDone;  // past a NUL no recipient line is found
-    } else {
-      matched_ = c == kRecipientPrefix[matched_] ? matched_ + 1 : c == '\r' ? 1 : 0;
-      if (matched_ == sizeof kRecipientPrefix - 1) phase_ = kAddress;
+  // Whether a value from a placeholder at at lands in the host's header
+  // lines: the text before the line, or all of it when there is none.
+  bool InHeader(const char* at) const { return source == nullptr || at < source; }
+};
+
+// Appends runs of the text a pass reads to out, and notes where the tracked
+// line lands. Values go to out directly.
+struct Copier {
+  MergeBuffer& out;
+  TrackedLine& line;
+  void Append(const char* from, std::size_t n) {
+    if (line.source != nullptr && from <= line.source && line.source < from + n) {
+      line.landed = out.size() + static_cast<std::size_t>(line.source - from);
+      ++line.copies;
     }
-  }
-
-  Phase phase_ = kSearching;
-  std::size_t matched_ = 0;
-  std::size_t length_ = 0;
-  char address_[kRecipientCapacity];
-};
-
-// Forwards what a pass writes to out, and lets the watch see it.
-template <typename Out>
-struct Watched {
-  Out& out;
-  RecipientWatch watch;
-  void Append(const char* bytes, std::size_t n) {
-    watch.Feed(bytes, n);
-    out.Append(bytes, n);
+    out.Append(from, n);
   }
 };
 
-// What the first pass reads besides the message, and what it has written.
+// What the first pass reads besides the message, and where it writes.
 struct Expansion {
   const ResultTable& table;
   const MergeOptions& options;
-  MergeBuffer& out;
-  RecipientWatch watch;
-  std::size_t seen = 0;  // bytes of out the watch has seen
-
-  bool InHeader() {
-    watch.Feed(out.text() + seen, out.size() - seen);
-    seen = out.size();
-    return watch.InHeader();
-  }
+  Copier copy;
 };
 
 // A cell inside a row block: wrapped between the margins when it is longer
 // than the room between them (either margin set), else as it is. In the
 // host's header lines its line breaks become spaces, so that a value cannot
 // add a header or a recipient line.
-void AppendCell(Expansion& e, const char* cell) {
+void AppendCell(Expansion& e, const char* cell, bool guard) {
   if (cell == nullptr) return;
   const MergeOptions& o = e.options;
-  const bool guard = o.header_guard && e.InHeader();
-  const std::size_t from = e.out.size();
+  MergeBuffer& out = e.copy.out;
+  const std::size_t from = out.size();
   long long len = static_cast<long long>(std::strlen(cell));
   long long room = static_cast<long long>(o.right) - o.left;
   if ((o.left != 0 || o.right != 0) && room < len) {
-    WrapCell(e.out, cell, o.left, o.right);
+    WrapCell(out, cell, o.left, o.right);
   } else {
-    e.out.Append(cell, static_cast<std::size_t>(len));
+    out.Append(cell, static_cast<std::size_t>(len));
   }
-  if (guard) e.out.BlankLineBreaks(from);
+  if (guard) out.BlankLineBreaks(from);
 }
 
-// Writes cell to out with each CR and LF as one space.
-template <typename Out>
-void AppendFlattened(Out& out, const char* cell) {
-  for (;;) {
-    std::size_t run = std::strcspn(cell, "\r\n");
-    out.Append(cell, run);
-    if (cell[run] == '\0') return;
-    out.Append(" ", 1);
-    cell += run + 1;
-  }
-}
-
-// Copies [pos, end) to out with every valid column placeholder handed to
-// put_cell(column) instead; invalid ones are copied as they are. Both passes
-// scan this way, pass 1 once per row of a block, pass 2 over the whole text.
-template <typename Out, typename PutCell>
-void FillPlaceholders(const char* pos, const char* end, int columns, Out& out, PutCell put_cell) {
+// Copies [pos, end) through copy with every valid column placeholder handed
+// to put_cell(column, where it stands) instead; invalid ones are copied as
+// they are. Both passes scan this way, pass 1 once per row of a block, pass 2
+// over the whole text.
+template <typename PutCell>
+void FillPlaceholders(const char* pos, const char* end, int columns, Copier& copy,
+                      PutCell put_cell) {
   for (;;) {
     const char* mark = Find(pos, end, "%%", 2);
-    out.Append(pos, static_cast<std::size_t>(mark - pos));
+    copy.Append(pos, static_cast<std::size_t>(mark - pos));
     if (mark == end) return;
     Placeholder p = ScanPlaceholder(mark, end, columns);
     if (p.column > 0) {
-      put_cell(p.column);
+      put_cell(p.column, mark);
     } else {
-      out.Append(mark, static_cast<std::size_t>(p.next - mark));
+      copy.Append(mark, static_cast<std::size_t>(p.next - mark));
     }
     pos = p.next;
   }
 }
 
-// Appends the row block [block, end) to out once per stored row, with its
-// column placeholders filled from that row and long cells wrapped.
+// Appends the row block [block, end) once per stored row, with its column
+// placeholders filled from that row and long cells wrapped.
 void ExpandRowBlock(Expansion& e, const char* block, const char* end) {
   const int rows = e.table.RowCount();
+  const bool guard = e.options.header_guard;
   for (int row = 0; row < rows; ++row) {
-    FillPlaceholders(block, end, e.table.ColumnCount(), e.out,
-                     [&e, row](int column) { AppendCell(e, e.table.GetCell(column - 1, row)); });
+    FillPlaceholders(block, end, e.table.ColumnCount(), e.copy, [&](int column, const char* at) {
+      AppendCell(e, e.table.GetCell(column - 1, row), guard && e.copy.line.InHeader(at));
+    });
   }
 }
 
-// Pass 1: the message with its row blocks expanded, into e.out.
+// Pass 1: the message with its row blocks expanded.
 void ExpandBlocks(const char* message, std::size_t length, Expansion& e) {
-  MergeBuffer& out = e.out;
   const char* marker = e.options.marker;
   const std::size_t mlen = std::strlen(marker);
   const char* end = message + length;
@@ -151,108 +112,61 @@ void ExpandBlocks(const char* message, std::size_t length, Expansion& e) {
     const char* open = Find(pos, end, marker, mlen);
     const char* close = open == end ? end : Find(open + mlen, end, marker, mlen);
     if (close == end) break;  // no pair left: the rest is copied as it is
-    out.Append(pos, static_cast<std::size_t>(open - pos));
+    e.copy.Append(pos, static_cast<std::size_t>(open - pos));
     const char* block = SkipLineBreak(open + mlen, close);
     if (block < close) ExpandRowBlock(e, block, close);
     pos = SkipLineBreak(close + mlen, end);
   }
-  out.Append(pos, static_cast<std::size_t>(end - pos));
-  out.Terminate();
+  e.copy.Append(pos, static_cast<std::size_t>(end - pos));
 }
 
-// Gathers the many small pieces of pass 2 into large writes.
-class FileWriter {
- public:
-  explicit FileWriter(platform::File file) : file_(file) {}
-
-  void Append(const char* bytes, std::size_t n) {
-    if (n > sizeof buffer_ - used_) Drain();
-    if (n >= sizeof buffer_) {
-      ok_ = ok_ && platform::WriteAll(file_, bytes, n);
-      return;
-    }
-    std::memcpy(buffer_ + used_, bytes, n);
-    used_ += n;
-  }
-
-  // Writes what is still buffered. True when every write succeeded.
-  bool Finish() {
-    Drain();
-    return ok_;
-  }
-
- private:
-  void Drain() {
-    if (used_ > 0) ok_ = ok_ && platform::WriteAll(file_, buffer_, used_);
-    used_ = 0;
-  }
-
-  platform::File file_;
-  char buffer_[1 << 16];
-  std::size_t used_ = 0;
-  bool ok_ = true;
-};
-
-// What pass 2 writes, and what a failed in-place rewrite puts back.
-struct Rewrite {
-  MergeBuffer& merged;  // pass 1's text
-  const ResultTable& table;
-  bool header_guard;
-  const char* old;  // the message as it was
-  std::size_t old_length;
-};
-
-// Pass 2: the expanded text with every column placeholder left in it filled
-// from the first row, unwrapped, and flattened in the header lines. The
-// watch of out then knows the merged message's recipient line.
-template <typename Out>
-void FillFromFirstRow(const Rewrite& r, Watched<Out>& out) {
-  const char* end = r.merged.text() + r.merged.size();
-  FillPlaceholders(r.merged.text(), end, r.table.ColumnCount(), out, [&out, &r](int column) {
-    const char* cell = r.table.GetCell(column - 1, 0);
+// Pass 2: pass 1's text [text, end) with every column placeholder left in it
+// filled from the first row, unwrapped.
+void FillFromFirstRow(const char* text, const char* end, const ResultTable& table, bool guard,
+                      Copier& copy) {
+  FillPlaceholders(text, end, table.ColumnCount(), copy, [&](int column, const char* at) {
+    const char* cell = table.GetCell(column - 1, 0);
     if (cell == nullptr) return;
-    if (r.header_guard && out.watch.InHeader()) {
-      AppendFlattened(out, cell);
-    } else {
-      out.Append(cell, std::strlen(cell));
-    }
+    const std::size_t from = copy.out.size();
+    copy.out.Append(cell, std::strlen(cell));
+    if (guard && copy.line.InHeader(at)) copy.out.BlankLineBreaks(from);
   });
 }
 
-struct NoOutput {
-  void Append(const char*, std::size_t) {}
+// Whether the merged text's first recipient line is the template's own line
+// (own; null: none), once, where the template puts it (line, after both
+// passes). A value or a repeated block that made one before it, or changed
+// it, fails this.
+bool LineKept(const RecipientLine* own, const TrackedLine& line, const MergeBuffer& merged) {
+  RecipientLine first;
+  if (!FindRecipientLine(merged.text(), merged.size(), &first)) return own == nullptr;
+  return own != nullptr && line.copies == 1 && first.start == merged.text() + line.landed &&
+         first.length == own->length && std::memcmp(first.address, own->address, own->length) == 0;
+}
+
+// The bytes to write, and the message as it was.
+struct Rewrite {
+  const char* text;
+  std::size_t size;
+  const char* old;
+  std::size_t old_size;
 };
 
-// Pass 2 with nothing written, for the recipient line alone: the file is
-// checked before it is touched, as a rewrite in place could not take back
-// what it wrote.
-RecipientWatch DryRun(const Rewrite& r) {
-  NoOutput none;
-  Watched<NoOutput> out{none, {}};
-  FillFromFirstRow(r, out);
-  return out.watch;
+// Writes bytes into the file in hand and cuts it off there, flushed to the
+// disk. True when all of it succeeded.
+bool WriteWhole(platform::File file, const char* bytes, std::size_t n) {
+  return platform::WriteAll(file, bytes, n) && platform::EndHere(file) && platform::Flush(file);
 }
 
-// Writes the merged message into the file in hand and cuts it off there,
-// flushed to the disk. True when all of it succeeded.
-bool WriteWhole(platform::File file, const Rewrite& r) {
-  FileWriter writer(file);
-  Watched<FileWriter> out{writer, {}};
-  FillFromFirstRow(r, out);
-  return writer.Finish() && platform::EndHere(file) && platform::Flush(file);
-}
-
-// For a folder that refuses new files while the message itself may be
-// written: the message is rewritten where it is. That is not crash-safe like
-// the replace, so a failed rewrite puts the old bytes back as well as it can.
+// For a folder that refuses new files, or the replace, while the message
+// itself may be written: the message is rewritten where it is. That is not
+// crash-safe like the replace, so a failed rewrite puts the old bytes back
+// as well as it can.
 bool RewriteInPlace(const char* path, const Rewrite& r) {
   platform::File file = platform::kNoFile;
   if (!platform::OpenForRewrite(path, &file)) return false;
-  bool ok = WriteWhole(file, r);
-  if (!ok && platform::Rewind(file) && platform::WriteAll(file, r.old, r.old_length) &&
-      platform::EndHere(file)) {
-    (void)platform::Flush(file);
-  }
+  bool ok = WriteWhole(file, r.text, r.size);
+  if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size);
   platform::Close(file);
   return ok;
 }
@@ -268,7 +182,9 @@ bool TargetOf(const char* path, char* target, std::size_t cap) {
 // Writes the merged message to a new file beside the file that path names
 // (through any symbolic link, which stays a link) and moves it into that
 // file's place once it is whole and on disk. The file changes only by that
-// one move; on failure the temporary file is removed again.
+// one move; on failure the temporary file is removed again. Where the folder
+// refuses the new file or the move for want of rights (a sticky spool folder
+// refuses to replace another user's file), the rewrite is done in place.
 bool ReplaceMessage(const char* path, const Rewrite& r) {
   char target[platform::kMaxPath + 1];
   if (!TargetOf(path, target, sizeof target)) return false;
@@ -278,29 +194,11 @@ bool ReplaceMessage(const char* path, const Rewrite& r) {
   if (!platform::CreateTempBeside(target, temp, sizeof temp, &file, &why)) {
     return why == platform::Status::kDenied && RewriteInPlace(target, r);
   }
-  bool ok = WriteWhole(file, r);
+  bool ok = WriteWhole(file, r.text, r.size);
   platform::Close(file);  // Windows cannot move a file that is still open
-  if (ok && platform::ReplaceWith(temp, target)) return true;
+  if (ok && platform::ReplaceWith(temp, target, &why)) return true;
   (void)platform::RemoveFile(temp);
-  return false;
-}
-
-// Pass 1, into r.merged. False after logging that memory ran out.
-bool Expand(const char* message, std::size_t length, const Rewrite& r,
-            const MergeOptions& options) {
-  Expansion expansion{r.table, options, r.merged, {}};
-  ExpandBlocks(message, length, expansion);
-  if (!r.merged.failed()) return true;
-  Log().Write(kOutOfMemory);
-  return false;
-}
-
-// Whether the recipient line that pass 2's watch saw still names the address
-// the rows were fetched for. False after logging.
-bool RecipientKept(const RecipientWatch& watch, const MergeOptions& options) {
-  if (options.recipient == nullptr || watch.Names(options.recipient)) return true;
-  Log().Write(kRecipientChanged);
-  return false;
+  return ok && why == platform::Status::kDenied && RewriteInPlace(target, r);
 }
 
 }  // namespace
@@ -312,10 +210,8 @@ bool WriteMergedMessage(const char* path, const char* message, std::size_t lengt
     return false;
   }
   MergeBuffer merged;
-  const Rewrite rewrite{merged, table, options.header_guard, message, length};
-  if (!Expand(message, length, rewrite, options)) return false;
-  if (!RecipientKept(DryRun(rewrite), options)) return false;
-  if (!ReplaceMessage(path, rewrite)) {
+  if (!MergeMessage(message, length, table, options, &merged)) return false;
+  if (!ReplaceMessage(path, {merged.text(), merged.size(), message, length})) {
     Log().Write(kWriteError);
     return false;
   }
@@ -324,17 +220,28 @@ bool WriteMergedMessage(const char* path, const char* message, std::size_t lengt
 
 bool MergeMessage(const char* message, std::size_t length, const ResultTable& table,
                   const MergeOptions& options, MergeBuffer* out) {
-  MergeBuffer merged;
-  const Rewrite rewrite{merged, table, options.header_guard, message, length};
-  if (!Expand(message, length, rewrite, options)) return false;
-  // In memory the one pass serves both: out is not to be used on failure.
-  Watched<MergeBuffer> written{*out, {}};
-  FillFromFirstRow(rewrite, written);
+  RecipientLine own;
+  const bool has_own = FindRecipientLine(message, length, &own);
+  MergeBuffer expanded;
+  TrackedLine first{has_own ? own.start : nullptr};
+  Expansion expansion{table, options, {expanded, first}};
+  ExpandBlocks(message, length, expansion);
+  if (expanded.failed()) {
+    Log().Write(kOutOfMemory);
+    return false;
+  }
+  // A line written other than once has no one place: the check below fails.
+  TrackedLine second{first.copies == 1 ? expanded.text() + first.landed : nullptr};
+  Copier copy{*out, second};
+  FillFromFirstRow(expanded.text(), expanded.text() + expanded.size(), table, options.header_guard,
+                   copy);
   if (out->failed()) {
     Log().Write(kOutOfMemory);
     return false;
   }
-  return RecipientKept(written.watch, options);
+  if (LineKept(has_own ? &own : nullptr, second, *out)) return true;
+  Log().Write(kRecipientChanged);
+  return false;
 }
 
 }  // namespace kelvorin

@@ -29,8 +29,7 @@ struct MergeCase {
   std::string message;
   std::string written;  // empty: the merge is refused, the message left as it was
   Rows rows = kTwoRows;
-  const char* recipient = nullptr;  // checked against the merged recipient line
-  bool header_guard = false;        // on, a message without a recipient line is all header
+  bool header_guard = false;  // on, a message without a recipient line is all header
   int left = 0, right = 0;
   const char* marker = "%kelvorin%";
 };
@@ -46,9 +45,11 @@ class MergeWriterTest : public ::testing::Test {
     platform::fault::Reset();
   }
 
-  // Writes the message, merges it (the nth call of op failing, when given);
-  // the file's bytes afterwards.
-  std::string Merge(const MergeCase& c, bool* ok, platform::fault::Op op = {}, int nth = 0) {
+  // Writes the message, merges it (the nth call of op failing, when given;
+  // the replace refused for want of rights when in_place); the file's bytes
+  // afterwards.
+  std::string Merge(const MergeCase& c, bool* ok, platform::fault::Op op = {}, int nth = 0,
+                    bool in_place = false) {
     testing_support::WriteFile(path_, c.message);
     kelvorin::ResultTable table(true);
     for (const auto& row : c.rows) {
@@ -57,9 +58,10 @@ class MergeWriterTest : public ::testing::Test {
       table.EndRow();
     }
     kelvorin::MergeOptions o;
-    std::tie(o.marker, o.left, o.right, o.recipient, o.header_guard) =
-        std::tie(c.marker, c.left, c.right, c.recipient, c.header_guard);
+    std::tie(o.marker, o.left, o.right, o.header_guard) =
+        std::tie(c.marker, c.left, c.right, c.header_guard);
     platform::fault::FailNth(op, nth);
+    if (in_place) platform::fault::FailNth(platform::fault::Op::kRename, 1);
     *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table, o);
     return ReadFile(path_);
   }
@@ -100,29 +102,35 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {"%%9%%1%% %%4294967297%% %%2147483649%%", "%%9A %%4294967297%% %%2147483649%%", abc},
       {"%kelvorin%%%1%%%%2%kelvorin%", "A%%2D%%2", abc},  // "%%2" runs into the marker
       {"[%%65%%][%%70%%][%%71%%] %kelvorin%%%1%%%kelvorin%", "[][][%%71%%] second", {wide}},
-      {"a%%b%%1%%c", "abb1%%c", kTwoRows, nullptr, false, 0, 0, "%%"},  // empty Rowname
-                                                                        // clang-format off
+      {"a%%b%%1%%c", "abb1%%c", kTwoRows, false, 0, 0, "%%"},  // empty Rowname
+                                                               // clang-format off
       // Long cells are wrapped inside blocks only, whole every time they are used.
       {"%kelvorin%%%1%%|%%2%%%kelvorin%/%%2%%", fits + "|    " + wraps + "/" + wraps,
-       {{fits, wraps}}, nullptr, false, 4, 60},
+       {{fits, wraps}}, false, 4, 60},
       {"%kelvorin%%%1%%|%%1%%%kelvorin%/%%1%%", "ab cd\nef|ab cd\nef/ab cd ef", {{"ab cd ef"}},
-       nullptr, false, 0, 5},
-      {"%kelvorin%%%1%%%kelvorin%", std::string(10, ' ') + "ab", {{"ab"}}, nullptr, false, 10},
-      // Before the recipient line a value's line breaks are spaces, wrapped or
-      // not, in a block or not; after it they stay. The merged recipient line
-      // must name the recipient, whatever put it there.
+       false, 0, 5},
+      {"%kelvorin%%%1%%%kelvorin%", std::string(10, ' ') + "ab", {{"ab"}}, false, 10},
+      // Before the template's own recipient line a value's line breaks are
+      // spaces, wrapped or not, in a block or not; after it they stay. The
+      // merged message's first recipient line must be that line, where the
+      // template puts it, whatever made another one.
       {"S: %%1%%\r\nX: %%2%%\r\n<<< a@b\r\n%%1%%",
        "S: Hi  <<< evil@x\r\nX: y Bcc: z w\r\n<<< a@b\r\nHi\r\n<<< evil@x",
-       {{"Hi\r\n<<< evil@x", "y\nBcc: z\rw"}}, "a@b", true},
+       {{"Hi\r\n<<< evil@x", "y\nBcc: z\rw"}}, true},
       {"%kelvorin%\r\nH: %%1%%\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%%%1%%%kelvorin%",
-       "H: a  b\r\nH: c d\r\n<<< a@b\r\na\r\nbc\nd", {{"a\r\nb"}, {"c\nd"}}, "a@b", true},
+       "H: a  b\r\nH: c d\r\n<<< a@b\r\na\r\nbc\nd", {{"a\r\nb"}, {"c\nd"}}, true},
       {"H: %kelvorin%%%1%%%kelvorin%\r\n\r\n<<< a@b", "H: aaa bbb\r\n<<< a@b", {{"aaa bbb"}},
-       "a@b", true, 0, 4},
-      {"S: %%1%%\r\n<<< a@b\r\n", "", {{"Hi\r\n<<< evil@x"}}, "a@b"},  // the guard off
-      {"S: x\r\n<<< %%1%%\r\n", "", {{"z@z"}}, "%%1%%"},
-      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "S: x\r\n<<< a@b\r\n<<< a@b\r\n",
-       kTwoRows, "a@b"},
-                                                                        // clang-format on
+       true, 0, 4},
+      {"S: %%1%%\r\n<<< a@b\r\n", "", {{"Hi\r\n<<< evil@x"}}},  // the guard off
+      {"F: x\r\n%%1%%\r\n<<< a@b\r\n", "", {{"<<< a@b"}}, true},  // no CR LF needed
+      {"F: x\r\n%kelvorin%\r\n%%1%%\r\n%kelvorin%\r\n<<< a@b\r\n", "",
+       {{"<<< a@b"}, {"B: e\r\n<<< e"}}, true},
+      {"S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b", "", {{"A"}}},  // a block's copy
+      {"S: x\r\n<<< %%1%%\r\n", "", {{"z@z"}}},
+      // A recipient line in a block is taken only when the block is written once.
+      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "S: x\r\n<<< a@b\r\n", {{"A"}}},
+      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "", kTwoRows},
+                                                               // clang-format on
   };
   for (const MergeCase& c : cases) {
     std::filesystem::remove(log_);
@@ -135,31 +143,35 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
 }
 
 // Whatever fails, the message is byte for byte what it was, the reason is
-// logged and no temporary file is left.
+// logged and no temporary file is left; past every failure the merge is
+// written whole, and no longer than it is. Where the replace is refused for
+// want of rights the message is rewritten in place: a failed write there
+// must put the old text back.
 TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
-  Rows rows(200, {std::string(700, 'v'), "w"});  // over 64 KiB: several writes
-  MergeCase c{"Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n", "", rows};
-  for (int i = 0; i < 300; ++i) c.message += "%%1%% ";  // pieces for the buffered writes
-  const std::pair<platform::fault::Op, const char*> faults[] = {
-      {platform::fault::Op::kFlush, "ERROR: file writing error"},
-      {platform::fault::Op::kRename, "ERROR: file writing error"},
-      {platform::fault::Op::kAlloc, "ERROR: out of memory."},
-      {platform::fault::Op::kWrite, "ERROR: file writing error"}};
-  for (auto [op, line] : faults) {
-    for (int nth = 1;; ++nth) {  // every write of the rewrite in turn, until one is not reached
-      SCOPED_TRACE(static_cast<int>(op) * 100 + nth);
+  using platform::fault::Op;
+  const MergeCase c{"Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n",
+                    "Head\r\nA 5\r\nB 7\r\n"};
+  const char *memory = "ERROR: out of memory.", *writing = "ERROR: file writing error";
+  const std::tuple<Op, bool, const char*> faults[] = {{Op::kAlloc, false, memory},
+                                                      {Op::kWrite, false, writing},
+                                                      {Op::kFlush, false, writing},
+                                                      {Op::kWrite, true, writing},
+                                                      {Op::kFlush, true, writing}};
+  for (auto [op, in_place, line] : faults) {
+    for (int nth = 1;; ++nth) {  // every call of op in turn, until the merge gets past them all
+      ASSERT_LT(nth, 9) << "the merge never succeeds";
+      SCOPED_TRACE(static_cast<int>(op) * 100 + nth + (in_place ? 1000 : 0));
       std::filesystem::remove(log_);
-      bool ok = true;
-      const std::string after = Merge(c, &ok, op, nth);
+      bool ok = false;
+      const std::string after = Merge(c, &ok, op, nth, in_place);
       platform::fault::Reset();
+      EXPECT_EQ(Files(), ok ? 1 : 2);  // the log is written only on failure
       if (ok) {
-        EXPECT_TRUE(op == platform::fault::Op::kWrite && nth > 3);
+        EXPECT_EQ(after, c.written);
         break;
       }
       EXPECT_EQ(after, c.message);
       EXPECT_EQ(testing_support::LogTexts(log_), line);
-      EXPECT_EQ(Files(), 2);
-      if (op != platform::fault::Op::kWrite) break;
     }
   }
 }

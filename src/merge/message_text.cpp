@@ -5,11 +5,13 @@
 #include <cstring>
 
 #include "platform.h"
+#include "template_scan.h"
 
 namespace kelvorin {
 namespace {
 
 constexpr std::size_t kTokenLength = sizeof kRecipientToken - 1;
+constexpr std::size_t kPrefixLength = sizeof kRecipientPrefix - 1;
 
 // Reads size bytes of an open file into a new buffer; null on any failure.
 char* ReadOpenFile(platform::File file, std::size_t* length) {
@@ -45,15 +47,26 @@ void FreeText(char* text) {
   platform::Release(text);
 }
 
+bool FindRecipientLine(const char* text, std::size_t length, RecipientLine* out) {
+  const char* end = text + length;
+  const char* line = Find(text, end, kRecipientPrefix, kPrefixLength);
+  const std::size_t before = static_cast<std::size_t>(line - text);
+  if (line == end || std::memchr(text, '\0', before) != nullptr) return false;
+  const char* address = line + kPrefixLength;
+  const char* stop = address;
+  while (stop < end && *stop != '\r' && *stop != '\n' && *stop != '\0') ++stop;
+  *out = {line + 2 /* past CR LF */, address, static_cast<std::size_t>(stop - address)};
+  return true;
+}
+
 bool ExtractRecipient(const char* text, char* recipient) {
   recipient[0] = '\0';
-  const char* line = std::strstr(text, kRecipientPrefix);
-  if (line == nullptr) return false;
-  const char* address = line + sizeof kRecipientPrefix - 1;
-  std::size_t len = std::strcspn(address, "\r\n");
+  RecipientLine line;
+  if (!FindRecipientLine(text, std::strlen(text), &line)) return false;
+  const std::size_t len = line.length;
   if (len == 0 || len >= kRecipientCapacity) return false;
-  if (std::memchr(address, '\\', len) != nullptr) return false;
-  std::memcpy(recipient, address, len);
+  if (std::memchr(line.address, '\\', len) != nullptr) return false;
+  std::memcpy(recipient, line.address, len);
   recipient[len] = '\0';
   return true;
 }

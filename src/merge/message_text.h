@@ -23,8 +23,18 @@ inline constexpr char kRecipientToken[] = "%recipient%";
 // Releases a text from LoadWholeFile or SubstituteRecipient; null is ignored.
 void FreeText(char* text);
 
-// Copies the address of the message's first recipient line ("\r\n<<< " up to
-// CR, LF or the end) into recipient (kRecipientCapacity bytes). True for a
+// The first recipient line of the length bytes at text: "\r\n<<< " before the
+// first NUL byte, its address running to CR, LF, NUL or the end. True with
+// *out pointing into text; false when there is none.
+struct RecipientLine {
+  const char* start;    // the line's "<<< "
+  const char* address;  // length bytes, not NUL-terminated
+  std::size_t length;
+};
+[[nodiscard]] bool FindRecipientLine(const char* text, std::size_t length, RecipientLine* out);
+
+// Copies the address of the message's first recipient line (FindRecipientLine
+// on the NUL-terminated text) into recipient (kRecipientCapacity bytes). True for a
 // non-empty address; false, with recipient empty, when there is none, when it
 // is longer than 999 characters, or when it holds a backslash (an escape
 // inside SQL literals on some servers, and never part of a deliverable

@@ -1,6 +1,6 @@
 // A seam for tests: make the Nth write, flush, rename or allocation of the
-// platform layer fail as if the OS had refused it (a full disk, a lost device,
-// no memory left). Disarmed in every normal run; the platform layer consults
+// platform layer fail as if the OS had refused it (a lost device, the rights
+// to replace a file, no memory left). Disarmed in every normal run; the platform layer consults
 // it before the real call.
 #ifndef KELVORIN_PLATFORM_FAULT_H_
 #define KELVORIN_PLATFORM_FAULT_H_

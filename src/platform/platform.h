@@ -117,8 +117,9 @@ void Close(File file);
                                     Status* why = nullptr);
 
 // Puts the closed file at from in the place of to in one step, replacing any
-// file there, and makes the change durable. On failure to is as it was.
-[[nodiscard]] bool ReplaceWith(const char* from, const char* to);
+// file there, and makes the change durable. On failure to is as it was;
+// kDenied: refused for want of rights (in a sticky folder, another user's to).
+[[nodiscard]] bool ReplaceWith(const char* from, const char* to, Status* why = nullptr);
 
 // Moves the closed file at from to the name to in one step and makes the
 // change durable. Never replaces a file: kExists when to is taken. Fails on a

@@ -88,8 +88,9 @@ int Recipient(Input& in) {
   return 0;
 }
 
-// The merge completes, leaves no temporary file behind, and a message
-// without a single "%" comes out byte for byte as it went in.
+// The merge leaves no temporary file behind, a refused one leaves the
+// message as it was, and a message without a single "%" merges byte for
+// byte as it went in.
 int Merge(Input& in) {
   kelvorin::ResultTable table(in.Byte() & 1);
   kelvorin::MergeOptions options;
@@ -105,13 +106,14 @@ int Merge(Input& in) {
   }
   const std::string path = ScratchDir() + "message.txt";
   std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rest;
-  Promise(
-      kelvorin::WriteMergedMessage(path.c_str(), in.rest.data(), in.rest.size(), table, options),
-      "the merge");
+  const bool merged =
+      kelvorin::WriteMergedMessage(path.c_str(), in.rest.data(), in.rest.size(), table, options);
   Promise(std::distance(fs::directory_iterator(ScratchDir()), {}) == 1, "no temporary file left");
   std::ifstream file(path, std::ios::binary);
   std::string after((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  Promise(in.rest.find('%') != std::string::npos || after == in.rest, "a plain message unchanged");
+  Promise(merged || after == in.rest, "a refused merge leaves the message");
+  Promise(in.rest.find('%') != std::string::npos || (merged && after == in.rest),
+          "a plain message merges unchanged");
   return 0;
 }
 

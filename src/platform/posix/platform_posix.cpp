@@ -254,9 +254,12 @@ bool Flush(File file) {
   return ::fsync(static_cast<int>(file)) == 0;
 }
 
-bool ReplaceWith(const char* from, const char* to) {
-  if (fault::Trip(fault::Op::kRename)) return false;
-  if (::rename(from, to) != 0) return false;
+bool ReplaceWith(const char* from, const char* to, Status* why) {
+  if (fault::Trip(fault::Op::kRename)) {
+    errno = EACCES;  // the one refusal with a way round it, for the merge's tests
+    return Failed(why);
+  }
+  if (::rename(from, to) != 0) return Failed(why);
   SyncFolderOf(to);
   return true;
 }

@@ -236,9 +236,13 @@ bool Flush(File file) {
   return FlushFileBuffers(H(file)) != 0;
 }
 
-bool ReplaceWith(const char* from, const char* to) {
-  if (fault::Trip(fault::Op::kRename)) return false;
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool ReplaceWith(const char* from, const char* to, Status* why) {
+  if (fault::Trip(fault::Op::kRename)) {
+    SetLastError(
+        ERROR_ACCESS_DENIED);  // the one refusal with a way round it, for the merge's tests
+    return Failed(why);
+  }
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) || Failed(why);
 }
 
 bool MoveNoReplace(const char* from, const char* to, Status* why) {
