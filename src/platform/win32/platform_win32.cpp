@@ -283,11 +283,10 @@ bool ReplaceWith(const char* from, const char* to) {
 }
 
 bool MoveNoReplace(const char* from, const char* to, Status* why) {
+  File none;  // MoveFileExA would move a whole folder
+  if (NoDiskFile(from)) return NotAFile(&none, why);
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
   // becoming a copy; without MOVEFILE_REPLACE_EXISTING a taken name fails.
-  // MoveFileExA would move a whole folder.
-  File none;
-  if (NoDiskFile(from)) return NotAFile(&none, why);
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
 }
 
