@@ -156,9 +156,12 @@ int CheckMain(int argc, char** argv) {
   }
   Findings ini_findings;
   LintIni(ini.c_str(), &ini_findings);
+  const bool folder = platform::IsFolder(a.target.c_str());
+  LintQuarantine(ini.c_str(), directory.c_str(),
+                 folder ? a.target + platform::kPathSeparator : a.target, &ini_findings);
   CheckInputs in{ini.c_str(), directory.c_str(),
                  a.recipient.empty() ? nullptr : a.recipient.c_str()};
-  if (platform::IsFolder(a.target.c_str())) return CheckFolder(a.target, in, ini_findings);
+  if (folder) return CheckFolder(a.target, in, ini_findings);
   return CheckOne(a, in, ini_findings);
 }
 

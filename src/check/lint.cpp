@@ -7,6 +7,7 @@
 
 #include "message_text.h"
 #include "platform.h"
+#include "quarantine.h"
 #include "settings.h"
 #include "template_scan.h"
 
@@ -152,10 +153,22 @@ void LintIni(const char* ini_path, Findings* out) {
     char value[8192];
     std::size_t n = ini.Read(k.section, k.name, "", value, sizeof value);
     if (n <= k.kept) continue;
+    const std::string kept = std::strcmp(k.name, "Quarantine") == 0
+                                 ? "uses none of it and deletes failed messages"
+                                 : "keeps the first " + std::to_string(k.kept);
     out->push_back({ini_path, std::string("[") + k.section + "] " + k.name + " has " +
-                                  std::to_string(n) + " characters; the plug-in keeps the first " +
-                                  std::to_string(k.kept)});
+                                  std::to_string(n) + " characters; the plug-in " + kept});
   }
+}
+
+void LintQuarantine(const char* ini_path, const char* directory, const std::string& messages,
+                    Findings* out) {
+  char folder[kRequestCapacity];
+  platform::Profile(ini_path).Read("Options", "Quarantine", "", folder, sizeof folder);
+  if (folder[0] == '\0' || !QuarantineHolds(messages.c_str(), folder, directory)) return;
+  out->push_back({ini_path,
+                  "[Options] Quarantine is the messages' own folder, from which the host sends: "
+                  "the plug-in deletes a failed message instead"});
 }
 
 void LintTemplate(const std::string& name, const char* message, std::size_t length,

@@ -20,6 +20,12 @@ using Findings = std::vector<Finding>;
 // near), and values longer than the plug-in keeps.
 void LintIni(const char* ini_path, Findings* out);
 
+// A Quarantine in the INI file at ini_path that is the folder of messages (a
+// message's path, or a folder's with its trailing separator); directory: the
+// plug-in's folder, for a bare name.
+void LintQuarantine(const char* ini_path, const char* directory, const std::string& messages,
+                    Findings* out);
+
 // What merging the template message (named name) does with a result of
 // columns columns and rows rows (either -1 when unknown): a block marker
 // without a partner, the recipient line inside a row block, placeholders

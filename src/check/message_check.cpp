@@ -54,7 +54,9 @@ bool Steps(Run& run, const CheckInputs& in, Progress& p, MessageReport& r) {
 }
 
 // What the plug-in would do with a message whose run failed.
-std::string Policy(const Settings& s) {
+std::string Policy(const Run& run) {
+  if (run.message_not_a_file) return "leave it alone";
+  const Settings& s = run.settings;
   if (!s.DeleteOnErrors) return "leave it unmerged";
   return s.Quarantine[0] != '\0' ? "move it to the quarantine" : "delete it";
 }
@@ -62,8 +64,8 @@ std::string Policy(const Settings& s) {
 void Lint(const Run& run, const Progress& p, MessageReport& r) {
   const std::string name = platform::BaseName(run.message_path);
   if (!r.merged) {
-    r.findings.insert(r.findings.begin(), {name, "the plug-in would fail with \"" + r.error +
-                                                     "\" and " + Policy(run.settings)});
+    r.findings.insert(r.findings.begin(),
+                      {name, "the plug-in would fail with \"" + r.error + "\" and " + Policy(run)});
   }
   if (run.message_text == nullptr) return;
   int columns = p.query_ran ? p.table->ColumnCount() : -1;

@@ -50,11 +50,13 @@ bool RunSteps(Run& run, const Places& places) {
 
 // Moves the message into the quarantine folder with this run's log lines
 // beside it, the line that says so among them. False when it could not be
-// moved: it is then still where it was.
+// moved: it is then still where it was. A Quarantine value cut to its field
+// is never used, as the cut path could name any folder, the spool's own too.
 bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) {
   char moved_to[platform::kMaxPath + 1];
   platform::File reason = platform::kNoFile;
-  if (!QuarantineMessage(run.message_path, run.settings.Quarantine, places.directory, moved_to,
+  if (run.settings.QuarantineTooLong ||
+      !QuarantineMessage(run.message_path, run.settings.Quarantine, places.directory, moved_to,
                          sizeof moved_to, &reason)) {
     Log().WritePair(kQuarantineError, run.message_path);
     return false;
@@ -70,13 +72,18 @@ bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) 
 // The "---" line is written whatever the deletion did, as it always has been;
 // a refused deletion gets its own error line first, since the unmerged message
 // is then still there for the host to send. A message that cannot be moved
-// to the quarantine is deleted: the host must never find it unmerged.
+// to the quarantine is deleted: the host must never find it unmerged. A path
+// that names no regular file (a folder, a device) is no message and is left
+// alone, also when the run failed before loading it.
 void ApplyErrorPolicy(const Run& run, const Places& places, const MergeBuffer& lines) {
-  if (!run.settings.DeleteOnErrors) return;
-  if (run.settings.Quarantine[0] != '\0' && Quarantine(run, places, lines)) return;
+  if (!run.settings.DeleteOnErrors || run.message_not_a_file) return;
+  const bool quarantine = run.settings.Quarantine[0] != '\0' || run.settings.QuarantineTooLong;
+  if (quarantine && Quarantine(run, places, lines)) return;
   platform::Status why = platform::Status::kOk;
-  if (!platform::RemoveFile(run.message_path, &why) && why != platform::Status::kNotFound) {
-    Log().WritePair(kDeleteError, run.message_path);
+  if (!platform::RemoveFile(run.message_path, &why)) {
+    if (why == platform::Status::kNotAFile)
+      return Log().WritePair(kNotAFileError, run.message_path);
+    if (why != platform::Status::kNotFound) Log().WritePair(kDeleteError, run.message_path);
   }
   Log().Write(kDeletedLine);
 }

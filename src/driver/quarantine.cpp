@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "paths.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 // Names tried before giving up: far more than runs that fail at once.
 constexpr int kMaxTries = 10000;
+constexpr char kReasonEnd[] = ".reason";
 
 // Prints into out; false when the text does not fit, as a cut path would
 // name some other file.
@@ -28,18 +30,44 @@ bool FolderPath(const char* folder, const char* directory, char* out, std::size_
   return directory[0] != '\0' && Format(out, cap, "%s%s%s", directory, folder, end);
 }
 
+// The message's new path in base, try n: its name, with ".N" added from the
+// second try on. A name with no room left for ".reason" within the longest
+// file name loses bytes at its end (never inside a UTF-8 character): the
+// .reason file names the message it explains by its full path, and the moves,
+// which never replace, keep cut names apart.
+bool MovedName(const char* base, const char* name, int n, char* out, std::size_t cap) {
+  char suffix[16] = "";
+  if (n > 0) std::snprintf(suffix, sizeof suffix, ".%d", n);
+  const std::size_t room = platform::kMaxName - std::strlen(suffix) - (sizeof kReasonEnd - 1);
+  std::size_t stem = std::strlen(name);
+  if (stem > room) {
+    stem = room;
+    while (stem > 0 && (static_cast<unsigned char>(name[stem]) & 0xC0) == 0x80) --stem;
+  }
+  return Format(out, cap, "%s%.*s%s", base, static_cast<int>(stem), name, suffix);
+}
+
 }  // namespace
+
+bool QuarantineHolds(const char* path, const char* folder, const char* directory) {
+  char base[platform::kMaxPath + 1];
+  const std::string own(path, static_cast<std::size_t>(platform::BaseName(path) - path));
+  return FolderPath(folder, directory, base, sizeof base) &&
+         platform::SameFile(base, own.empty() ? "." : own.c_str());
+}
 
 bool QuarantineMessage(const char* message_path, const char* folder, const char* directory,
                        char* moved_to, std::size_t cap, platform::File* reason) {
   char base[platform::kMaxPath + 1];
   if (!FolderPath(folder, directory, base, sizeof base)) return false;
+  if (QuarantineHolds(message_path, folder, directory)) return false;
   const char* name = platform::BaseName(message_path);
   for (int n = 0; n < kMaxTries; ++n) {
     char reason_path[platform::kMaxPath + 16];
-    bool named = n == 0 ? Format(moved_to, cap, "%s%s", base, name)
-                        : Format(moved_to, cap, "%s%s.%d", base, name, n);
-    if (!named || !Format(reason_path, sizeof reason_path, "%s.reason", moved_to)) return false;
+    if (!MovedName(base, name, n, moved_to, cap) ||
+        !Format(reason_path, sizeof reason_path, "%s%s", moved_to, kReasonEnd)) {
+      return false;
+    }
     platform::Status why = platform::Status::kFailed;
     if (!platform::CreateNew(reason_path, reason, &why)) {
       if (why == platform::Status::kExists) continue;

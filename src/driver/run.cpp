@@ -11,6 +11,14 @@ namespace {
 
 constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
 
+// Loads the file at path; false after logging why it could not be, the
+// reason in *why.
+bool Load(const char* path, char** text, std::size_t* length, platform::Status* why) {
+  if (LoadWholeFile(path, text, length, why)) return true;
+  Log().WritePair(*why == platform::Status::kNotAFile ? kNotAFileError : kLoadError, path);
+  return false;
+}
+
 }  // namespace
 
 Run::~Run() {
@@ -20,15 +28,12 @@ Run::~Run() {
 }
 
 bool LoadTexts(Run& run) {
-  if (!LoadWholeFile(run.message_path, &run.message_text, &run.message_length)) {
-    Log().WritePair(kLoadError, run.message_path);
+  platform::Status why = platform::Status::kOk;
+  if (!Load(run.message_path, &run.message_text, &run.message_length, &why)) {
+    run.message_not_a_file = why == platform::Status::kNotAFile;
     return false;
   }
-  if (!LoadWholeFile(run.settings.Request, &run.query_text)) {
-    Log().WritePair(kLoadError, run.settings.Request);
-    return false;
-  }
-  return true;
+  return Load(run.settings.Request, &run.query_text, nullptr, &why);
 }
 
 bool TakeRecipient(Run& run) {

@@ -28,11 +28,13 @@ struct Run {
   std::size_t message_length = 0;  // all its bytes: a NUL in it is kept
   char* query_text = nullptr;
   char recipient[kRecipientCapacity] = {};
-  OdbcHandles* handles = nullptr;  // the connection, once the query ran
+  OdbcHandles* handles = nullptr;   // the connection, once the query ran
+  bool message_not_a_file = false;  // the message path names a folder, a FIFO, a device
 };
 
 // Loads the message file, then the query file that the settings name.
-// False after logging the one that could not be loaded.
+// False after logging the one that could not be loaded, and why when it is
+// no regular file (then, for the message, message_not_a_file is set).
 [[nodiscard]] bool LoadTexts(Run& run);
 
 // Takes the recipient's address from the message. False after logging.

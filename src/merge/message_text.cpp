@@ -31,9 +31,9 @@ char* ReadOpenFile(platform::File file, std::size_t* length) {
 
 }  // namespace
 
-bool LoadWholeFile(const char* path, char** out, std::size_t* length) {
+bool LoadWholeFile(const char* path, char** out, std::size_t* length, platform::Status* why) {
   platform::File file = platform::kNoFile;
-  if (!platform::OpenForRead(path, &file)) return false;
+  if (!platform::OpenForRead(path, &file, why)) return false;
   std::size_t read = 0;
   char* text = ReadOpenFile(file, &read);
   platform::Close(file);

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "platform.h"
+
 namespace kelvorin {
 
 // The recipient buffer: at most 999 characters and the NUL.
@@ -17,8 +19,11 @@ inline constexpr char kRecipientToken[] = "%recipient%";
 // True with the buffer in *out (the caller frees it with FreeText) and the
 // number of bytes read in *length when length is not null; false with *out
 // untouched when the file is missing, busy, empty or unreadable, or memory
-// runs out. As text, the buffer ends at its first NUL byte.
-[[nodiscard]] bool LoadWholeFile(const char* path, char** out, std::size_t* length = nullptr);
+// runs out. As text, the buffer ends at its first NUL byte. Only a regular
+// file is read, and nothing waits: *why (when not null) gets kNotAFile for
+// anything else, and the reason of a failed open.
+[[nodiscard]] bool LoadWholeFile(const char* path, char** out, std::size_t* length = nullptr,
+                                 platform::Status* why = nullptr);
 
 // Releases a text from LoadWholeFile or SubstituteRecipient; null is ignored.
 void FreeText(char* text);

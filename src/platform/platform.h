@@ -18,7 +18,9 @@
 namespace platform {
 
 // Why a call failed, mapped from the OS error in one place per backend.
-enum class Status { kOk, kBusy, kNotFound, kDenied, kExists, kFailed };
+// kNotAFile: the path names something other than a regular file (a folder, a
+// FIFO, a device), which the calls below never open, delete or move.
+enum class Status { kOk, kBusy, kNotFound, kDenied, kExists, kFailed, kNotAFile };
 
 // An open file. Only the functions below may use it.
 using File = std::intptr_t;
@@ -56,6 +58,10 @@ class Profile {
   char* text_ = nullptr;  // the file's bytes where the backend parses it itself
   std::size_t size_ = 0;
 };
+
+// The three Open functions open only a regular file, or one a link leads to,
+// and find out without waiting: kNotAFile for anything else (a FIFO would
+// otherwise wait for a writer, a folder or device is no message).
 
 // Opens an existing file for reading. While it is open others may read it but
 // not write it; fails with kBusy while another opener holds it for writing.
@@ -95,7 +101,11 @@ class Profile {
 // Closes a file that an Open function returned. kNoFile is ignored.
 void Close(File file);
 
-// Deletes a file (kNotFound: there was no such file).
+// Deletes a regular file (a link: the link itself). Leaves alone what is no
+// regular file (kNotAFile) and a file another opener holds open (kBusy), as
+// Windows refuses to delete a file open without delete sharing; on Linux the
+// flock of the Open functions stands for that open, taken without waiting.
+// kNotFound: there was no such file.
 [[nodiscard]] bool RemoveFile(const char* path, Status* why = nullptr);
 
 // Whether path could be opened for writing now, as the only writer; also when
@@ -123,11 +133,17 @@ void Close(File file);
 
 // Moves the closed file at from to the name to in one step and makes the
 // change durable. Never replaces a file: kExists when to is taken. Fails on a
-// move between volumes, which could not be one step.
+// move between volumes, which could not be one step. Moves only what
+// RemoveFile would delete: kNotAFile and kBusy as there.
 [[nodiscard]] bool MoveNoReplace(const char* from, const char* to, Status* why = nullptr);
 
 // Whether path names an existing folder.
 bool IsFolder(const char* path);
+
+// Whether a and b name the same existing file or folder, by its identity
+// (device and inode on Linux, volume and file index on Windows), however each
+// is spelt and through any links.
+bool SameFile(const char* a, const char* b);
 
 // Calls visit(context, name) for each file directly in folder, in no
 // particular order; folders are passed over. False when the folder cannot be

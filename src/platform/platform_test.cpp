@@ -92,6 +92,19 @@ TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
   ASSERT_TRUE(platform::OpenForRead(path.c_str(), &other));
   EXPECT_FALSE(platform::OpenForAppend(path.c_str(), &writer, &why));
   EXPECT_EQ(why, platform::Status::kBusy);
+  // Deleted or moved is only a regular file that no other opener holds.
+  fs::create_directory(dir.File("folder"));
+  for (auto [name, status] : {std::pair{"shared.txt", platform::Status::kBusy},
+                              {"folder", platform::Status::kNotAFile}}) {
+    const std::string held = dir.File(name);
+    platform::Status moved = platform::Status::kOk, removed = platform::Status::kOk;
+    EXPECT_FALSE(platform::MoveNoReplace(held.c_str(), dir.File("moved").c_str(), &moved));
+    EXPECT_FALSE(platform::RemoveFile(held.c_str(), &removed));
+    EXPECT_EQ(std::make_pair(moved, removed), std::make_pair(status, status)) << name;
+    EXPECT_TRUE(fs::exists(held)) << name;
+  }
+  EXPECT_FALSE(platform::OpenForRead(dir.File("folder").c_str(), &other, &why));
+  EXPECT_EQ(why, platform::Status::kNotAFile);
   platform::Close(reader);
   platform::Close(other);
   EXPECT_FALSE(platform::OpenForRead(dir.File("absent.txt").c_str(), &other, &why));

@@ -106,7 +106,10 @@ bool ReadSettings(const char* ini_path, const char* directory, Settings* out) {
   s.FormatLeft = ReadNumber(ini, "FormatLeft");
   s.FormatRight = ReadNumber(ini, "FormatRight");
   s.HeaderGuard = ReadFlag(ini, "HeaderGuard");
-  ini.Read(kOptions, "Quarantine", "", s.Quarantine, sizeof s.Quarantine);
+  char quarantine[kRequestCapacity + 1];  // one more byte tells a value that does not fit
+  std::size_t n = ini.Read(kOptions, "Quarantine", "", quarantine, sizeof quarantine);
+  s.QuarantineTooLong = n >= kRequestCapacity;
+  std::memcpy(s.Quarantine, quarantine, s.QuarantineTooLong ? 0 : n + 1);
   return true;
 }
 

@@ -24,6 +24,7 @@ struct Settings {
   int FormatRight = 0;
   bool HeaderGuard = true;                 // values in the host's header lines stay on their line
   char Quarantine[kRequestCapacity] = {};  // folder for failed messages; empty: delete them
+  bool QuarantineTooLong = false;          // set, but too long to be held: Quarantine is empty
 };
 
 // Fills *out from the INI file at ini_path; a bare Request name is taken from

@@ -33,6 +33,11 @@ def shell(sh, **more):
     return dict(arrange=arrange, **more)
 
 
+def odd(make, name, how=''):  # spool/name made by make: no regular file, refused without waiting
+    return (['+++ Process: spool/' + name, 'ERROR: not a regular file spool/' + name], OLD, shell(
+        '%s spool/%s%s' % (make, name, how), args=['spool/' + name], left=['spool/' + name]))
+
+
 def nobody(sh, **more):  # all but what sh takes away again handed to nobody
     return shell('chown -R nobody:nogroup . && ' + sh, **more,
                  prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
@@ -64,6 +69,15 @@ FAULTS = [  # name, expected log (None: none at all), message afterwards (None: 
     ('quarantine not writable', NO_QUERY + ["ERROR: can't quarantine message file spool/msg.txt",
                                             DELETED], None, nobody(
         'mkdir q && chmod 0 query.sql', ini=ini(opts='[Options]\r\nQuarantine=q\r\n'))),
+    ('FIFO as message', *odd('mkfifo', 'fifo')),
+    ('device as message', *odd('mknod', 'null', ' c 1 3')),
+    ('message held by another writer', [RAN[0], LOAD + 'spool/msg.txt', "ERROR: can't delete "
+     "message file spool/msg.txt", DELETED], OLD, dict(prefix=['flock', '-ox', 'spool/msg.txt'])),
+    # The moved name and its .reason share a stem cut so that both fit a folder.
+    ('255-byte name quarantined', ['+++ Process: spool/' + 'm' * 255, LOAD + '<dir>/query.sql',
+     '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248], None, dict(
+         path='spool/' + 'm' * 255, query=None, ini=ini(opts='[Options]\r\nQuarantine=q\r\n'),
+         files={'q/.keep': ''}, left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason'])),
     ('100 MB message', RAN + [DONE], HEAD + FILLER + MERGED, dict(message=HEAD + FILLER + BODY)),
     # A NUL byte is a byte like any other: nothing after it is lost.
     ('NUL bytes', RAN + [DONE], HEAD + NOISE + '\0' + ITEM % 1 + MERGED,

@@ -18,6 +18,7 @@ EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) 
         "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
 EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
 NOT_MOVED = [P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
+NOT_FILE, READY = 'ERROR: not a regular file ', {'q/.keep': ''}  # a quarantine to move into
 MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % ('\\' if RUNNER else '/')
 
 
@@ -65,6 +66,12 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
     ('no quarantine folder', NOT_MOVED, None, quarantine('nowhere')),
     ('quarantine on another volume', NOT_MOVED, None,
      quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
+    # The host sends from the message's folder: a message moved there would go out unmerged.
+    ("quarantine is the message's folder", NOT_MOVED, None, quarantine('.')),
+    ('quarantine longer than kept', NOT_MOVED, None, quarantine('./' * 179 + 'q/', files=READY)),
+    # A folder is no message: neither loaded nor moved with what it holds.
+    ('message path is a folder', ['+++ Process: spool', NOT_FILE + 'spool'], NO_RCPT,
+     quarantine('q', path='spool/msg.txt', args=['spool'], files=READY)),
 ]
 
 
@@ -80,7 +87,8 @@ GOOD = HEAD + '%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n'
 BAD = HEAD + 'Total %%1%%\r\n%kelvorin%\r\n%%3%%\r\n'
 TYPO = 'DeleteOnError is not a key the plug-in reads; did you mean DeleteOnErrors?'
 TALLY = ['3 messages in spool', 'would merge        2', 'would fail         1', '1  ' + NO_RCPT_LOG,
-         'c.txt: ' + NO_RCPT_LOG, 'b.txt:5: placeholder %%3%%']  # the dot file passed over
+         'c.txt: ' + NO_RCPT_LOG, 'b.txt:5: placeholder %%3%%',  # the dot file passed over
+         "Quarantine is the messages' own folder"]  # c.txt is deleted then: SUMMARY
 SUMMARY = ['runs               3', 'completed          2', 'failed             1',
            '1  ' + NO_RCPT_LOG, 'deleted            1', 'slowest minute: ']
 
@@ -102,8 +110,9 @@ class Check(Case):
                 self.assertEqual(r.out, self.run_prog({}, d=r.d).msg)  # what the plug-in writes
 
     def test_folder_and_log(self):
-        files = {'kelvorin.INI': ini(), 'query.sql': CHECKED, 'spool/a.txt': GOOD,
-                 'spool/b.txt': BAD, 'spool/c.txt': 'no recipient\r\n', 'spool/.kelvorin-x': GOOD}
+        files = {'kelvorin.INI': ini(opts='[Options]\r\nQuarantine=spool\r\n'),
+                 'query.sql': CHECKED, 'spool/a.txt': GOOD, 'spool/b.txt': BAD,
+                 'spool/c.txt': 'no recipient\r\n', 'spool/.kelvorin-x': GOOD}
         r = self.run_prog(files, args=['spool'], prog=CHECK, status=1)
         self.assertEqual([s for s in TALLY if s not in r.out], [], r.out)
         for name in ('a.txt', 'b.txt', 'c.txt'):

@@ -65,16 +65,69 @@ bool TakeLock(int fd, int lock, const char* unlink_path, Status* why) {
   return Failed(why);
 }
 
-// Opens path with flags and takes the flock that stands for the share mode.
-bool OpenLocked(const char* path, int flags, int lock, File* out, Status* why) {
-  *out = kNoFile;
+// Fails with kNotAFile. Always false.
+bool NotAFile(Status* why) {
+  if (why) *why = Status::kNotAFile;
+  return false;
+}
+
+// Opens path without waiting, and only when it is a regular file or a link to
+// one. Asked of stat first, since opening a device can act by itself (a tape
+// rewinds, a watchdog starts) and a FIFO waits for its other end; then of what
+// was opened, which may have been swapped in between. O_NONBLOCK has no effect
+// on a regular file's reads and writes.
+bool OpenRegular(const char* path, int flags, int* out, Status* why) {
   if (path == nullptr || path[0] == '\0') {
     errno = ENOENT;
     return Failed(why);
   }
-  int fd = ::open(path, flags | O_CLOEXEC, 0666);
+  struct stat info;
+  if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) return NotAFile(why);
+  int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return Failed(why);
-  return TakeLock(fd, lock, nullptr, why) && Opened(fd, out);
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return NotAFile(why);
+  }
+  *out = fd;
+  return true;
+}
+
+// Opens path with flags and takes the flock that stands for the share mode.
+bool OpenLocked(const char* path, int flags, int lock, File* out, Status* why) {
+  *out = kNoFile;
+  int fd = -1;
+  return OpenRegular(path, flags, &fd, why) && TakeLock(fd, lock, nullptr, why) && Opened(fd, out);
+}
+
+// Opens the regular file at path to lock it: for reading, or for writing where
+// reading is refused. flock needs one of the two, so a file that refuses both
+// is only opened as a path (O_PATH), to be looked at; *lockable says which.
+int OpenToLock(const char* path, bool* lockable, Status* why) {
+  for (int mode : {O_RDONLY, O_WRONLY, O_PATH}) {
+    int fd = -1;
+    Status status = Status::kOk;
+    *lockable = mode != O_PATH;
+    if (OpenRegular(path, mode, &fd, &status)) return fd;
+    if (why) *why = status;
+    if (status != Status::kDenied) break;
+  }
+  return -1;
+}
+
+// Runs change, which deletes or moves the file at path, while holding the
+// file's exclusive flock, taken without waiting: kBusy while another opener
+// holds the file, as Windows refuses a file open without delete sharing.
+template <typename Change>
+bool WhileLocked(const char* path, Status* why, Change change) {
+  bool lockable = false;
+  int fd = OpenToLock(path, &lockable, why);
+  if (fd < 0) return false;
+  bool done = (!lockable || ::flock(fd, LOCK_EX | LOCK_NB) == 0) && change();
+  int error = errno;
+  ::close(fd);
+  errno = error;
+  return done || Failed(why);
 }
 
 // The folder part of path ("." for a bare name) into out.
@@ -197,7 +250,7 @@ void Close(File file) {
 }
 
 bool RemoveFile(const char* path, Status* why) {
-  return ::unlink(path) == 0 || Failed(why);
+  return WhileLocked(path, why, [path] { return ::unlink(path) == 0; });
 }
 
 bool CheckWritable(const char* path, Status* why) {
@@ -265,11 +318,14 @@ bool ReplaceWith(const char* from, const char* to, Status* why) {
 }
 
 bool MoveNoReplace(const char* from, const char* to, Status* why) {
-  int done = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-  // File systems without RENAME_NOREPLACE: a new link fails just the same
-  // when the name is taken, and the old one then goes.
-  if (done != 0 && errno == EINVAL && ::link(from, to) == 0) done = ::unlink(from);
-  if (done != 0) return Failed(why);
+  bool moved = WhileLocked(from, why, [from, to] {
+    // File systems without RENAME_NOREPLACE: a new link fails just the same
+    // when the name is taken, and the old one then goes.
+    int done = ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    if (done != 0 && errno == EINVAL && ::link(from, to) == 0) done = ::unlink(from);
+    return done == 0;
+  });
+  if (!moved) return false;
   SyncFolderOf(to);
   SyncFolderOf(from);
   return true;
@@ -278,6 +334,12 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
 bool IsFolder(const char* path) {
   struct stat info;
   return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool SameFile(const char* a, const char* b) {
+  struct stat one, other;
+  return ::stat(a, &one) == 0 && ::stat(b, &other) == 0 && one.st_dev == other.st_dev &&
+         one.st_ino == other.st_ino;
 }
 
 bool ListFiles(const char* folder, void (*visit)(void* context, const char* name), void* context) {

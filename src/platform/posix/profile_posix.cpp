@@ -64,7 +64,9 @@ char* ReadText(int fd, std::size_t* size) {
 
 char* LoadText(const char* path, std::size_t* size) {
   if (path == nullptr || path[0] == '\0') return nullptr;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Without waiting: a FIFO named as the INI reads as empty instead of
+  // blocking the run until something writes to it.
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   char* text = ReadText(fd, size);
   ::close(fd);

@@ -9,6 +9,8 @@ namespace platform {
 constexpr char kPathSeparator = '\\';
 // MAX_PATH; the backend checks that it agrees with <windows.h>.
 constexpr std::size_t kMaxPath = 260;
+// Longest file name in a folder, in bytes; quarantined names keep within it.
+constexpr std::size_t kMaxName = 255;
 // Windows names are always replaced in their last three characters.
 constexpr bool kSuffixBareProgramName = false;
 // Room for a CRITICAL_SECTION (40 bytes on x64).

@@ -52,12 +52,49 @@ bool Opened(HANDLE handle, File* out, Status* why) {
   return *out != kNoFile || Failed(why);
 }
 
+// Fails with kNotAFile. Always false.
+bool NotAFile(File* out, Status* why) {
+  *out = kNoFile;
+  if (why) *why = Status::kNotAFile;
+  return false;
+}
+
 // CreateFileA as every open here calls it: others may read the file while it
-// is open, never write it.
+// is open, never write it. Only a disk file: a device ("NUL", "CON") or a pipe
+// opens as something else, and a folder fails to open as access denied.
 bool OpenSharingReads(const char* path, DWORD access, DWORD disposition, File* out, Status* why) {
-  return Opened(CreateFileA(path, access, FILE_SHARE_READ, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr),
-                out, why);
+  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && IsFolder(path)) return NotAFile(out, why);
+    SetLastError(error);
+  } else if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return NotAFile(out, why);
+  }
+  return Opened(h, out, why);
+}
+
+// The identity of what path names, through a handle that reads nothing and
+// keeps nobody out; folders open too (FILE_FLAG_BACKUP_SEMANTICS).
+bool Identify(const char* path, BY_HANDLE_FILE_INFORMATION* info, DWORD* type) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  *type = GetFileType(h);
+  bool known = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return known;
+}
+
+// Whether path names something that is surely no disk file. What cannot be
+// looked at is left to the call that follows, which tells why it fails.
+bool NoDiskFile(const char* path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD type = FILE_TYPE_UNKNOWN;
+  if (!Identify(path, &info, &type)) return type != FILE_TYPE_UNKNOWN && type != FILE_TYPE_DISK;
+  return type != FILE_TYPE_DISK || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 CRITICAL_SECTION* Section(Lock* lock) {
@@ -174,7 +211,11 @@ void Close(File file) {
   if (file != kNoFile) CloseHandle(H(file));
 }
 
+// DeleteFileA and MoveFileExA themselves refuse a file that another program
+// holds open without delete sharing (kBusy).
 bool RemoveFile(const char* path, Status* why) {
+  File none;
+  if (NoDiskFile(path)) return NotAFile(&none, why);
   return DeleteFileA(path) || Failed(why);
 }
 
@@ -246,6 +287,8 @@ bool ReplaceWith(const char* from, const char* to, Status* why) {
 }
 
 bool MoveNoReplace(const char* from, const char* to, Status* why) {
+  File none;  // MoveFileExA would move a whole folder
+  if (NoDiskFile(from)) return NotAFile(&none, why);
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
   // becoming a copy; without MOVEFILE_REPLACE_EXISTING a taken name fails.
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
@@ -254,6 +297,14 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
 bool IsFolder(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool SameFile(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION one, other;
+  DWORD type;
+  return Identify(a, &one, &type) && Identify(b, &other, &type) &&
+         one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
 
 bool ListFiles(const char* folder, void (*visit)(void* context, const char* name), void* context) {
