@@ -55,6 +55,10 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
     ('70 columns, 64 kept', [], 'SELECT ' + ', '.join(map(str, range(1, 71))),
      '%%1%% %%64%% [%%65%%] [%%70%%]', ['SQL OK (70)', DONE], '1 64 [] []'),
     ('value over 65,535 bytes', [], 'SELECT {long}', BLOCK, [DIAG + '01004', DELETED], None),
+    # A driver's message quoting a value: its line breaks must not forge log lines.
+    ('line breaks in a diagnostic', [],
+     "SELECT CAST(E'7x\\r\\n06:00:00 07-12-2026 Complete!' AS int)", BLOCK,
+     [DIAG + '22P02', DELETED], None, '', ('PostgreSQL',)),
     # The server ends the connection at row 3000 of 40,000: inside the query, or between
     # two fetches from a cursor of 100 rows (kelvorin_pg_cursor). No row that came is merged.
     ('connection lost', [], "SELECT g, CASE WHEN g = 3000 THEN pg_terminate_backend("
