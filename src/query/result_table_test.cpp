@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,17 +12,32 @@ namespace {
 
 using kelvorin::ResultTable;
 
-TEST(ResultTableTest, TrimsSpacesAndTabsOnlyWhenSkipSpacesIsOn) {
-  const char* texts[] = {" \tab c\t  ", " \t \t", "x\r\n", ""};
-  const char* trimmed[] = {"ab c", "", "x\r\n", ""};
-  for (bool skip : {true, false}) {
-    ResultTable table(skip);
-    table.BeginRow(4);
-    for (const char* text : texts) EXPECT_TRUE(table.AddCell(text));
+// Against a model: a cell is stored trimmed of spaces and tabs at both ends
+// with SkipSpaces on (CR and LF stay), the stored cells with their NULs never
+// pass the cap, and the one that would is refused as too large.
+TEST(ResultTableTest, StoresWhatTheModelStoresWithinTheCap) {
+  std::mt19937 random(1);
+  for (int round = 0; round < 500; ++round) {
+    bool skip = random() % 2;
+    std::size_t cap = random() % 40, held = 0;
+    ResultTable table(skip, cap);
+    std::vector<std::string> stored;
+    table.BeginRow(8);
+    for (int i = 0; i < 8; ++i) {
+      std::string text;
+      for (std::size_t n = random() % 10; n > 0; --n) text += " \tab\r\n"[random() % 6];
+      std::size_t first = text.find_first_not_of(" \t"), last = text.find_last_not_of(" \t");
+      std::string kept = !skip                        ? text
+                         : first == std::string::npos ? ""
+                                                      : text.substr(first, last - first + 1);
+      bool fits = held + kept.size() + 1 <= cap, too_large = false;
+      ASSERT_EQ(table.AddCell(text.c_str(), &too_large), fits);
+      EXPECT_EQ(too_large, !fits);
+      if (fits) held += kept.size() + 1, stored.push_back(kept);
+    }
     table.EndRow();
-    for (int i = 0; i < 4; ++i) {
-      ASSERT_NE(table.GetCell(i, 0), nullptr);  // an empty text is still a cell
-      EXPECT_STREQ(table.GetCell(i, 0), skip ? trimmed[i] : texts[i]);
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_STREQ(table.GetCell(i, 0), i < int(stored.size()) ? stored[i].c_str() : nullptr);
     }
   }
 }

@@ -35,6 +35,7 @@ ORDERS = 'CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item VARCHAR(60))'
 ITEMS = "SELECT n, item FROM {t}\r\nWHERE email = '%recipient%'\r\nORDER BY n DESC"
 BODY = '\r\nDear customer,\r\n%kelvorin%\r\n  No. %%1%%  %%2%%\r\n%kelvorin%\r\nLatest: %%1%%.\r\n'
 USERS, NO_DATA = ('PostgreSQL', 'MariaDB'), 'ERROR: no data was retrived'
+NUL = 'ERROR: a value holds a NUL byte (column %d)'
 NAMED, NOBODY = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n', 'Username=nobody\r\nPassword=x\r\n'
 
 SOURCES = [  # name, setup, query, body, log after the query, merged (None: deleted), INI, engines
@@ -55,6 +56,12 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
     ('70 columns, 64 kept', [], 'SELECT ' + ', '.join(map(str, range(1, 71))),
      '%%1%% %%64%% [%%65%%] [%%70%%]', ['SQL OK (70)', DONE], '1 64 [] []'),
     ('value over 65,535 bytes', [], 'SELECT {long}', BLOCK, [DIAG + '01004', DELETED], None),
+    # Cut at a NUL, a value would merge in part. (SQLite's driver ends a text at its first NUL
+    # before the program sees it, and gives a BLOB as X'..'; PostgreSQL's texts hold none.)
+    ('NUL inside a value', [], "SELECT 1, CONCAT('Orders 1041', CHAR(0), 'and 1057')", BLOCK,
+     [NUL % 2, DELETED], None, '', ('MariaDB',)),
+    ('binary value with NULs', [], "SELECT X'00414200'", BLOCK, [NUL % 1, DELETED], None, '',
+     ('MariaDB',)),
     # A driver's message quoting a value: its line breaks must not forge log lines.
     ('line breaks in a diagnostic', [],
      "SELECT CAST(E'7x\\r\\n06:00:00 07-12-2026 Complete!' AS int)", BLOCK,
