@@ -4,7 +4,7 @@ import pyodbc
 from harness import Case, Db, DELETED, DIAG, DONE, HEAD, OK1, OK2, ini, u8
 
 BLOCK = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\n'
-KOELN = ' '.join(['Grüße aus Köln.'] * 3158)  # 60,001 bytes, some characters of two
+KOELN = ' '.join(['Grüße aus Köln.'] * 3449) + '!' * 5  # 65,535 bytes, some characters of two
 UMLAUTS, EMOJI = 'ÄÖÜäöüßéèê', '😀😁😂🤣😃😄😅😆😉😊'  # ten characters of 2 and of 4 bytes
 
 VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result column, engines
@@ -56,6 +56,9 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
     ('70 columns, 64 kept', [], 'SELECT ' + ', '.join(map(str, range(1, 71))),
      '%%1%% %%64%% [%%65%%] [%%70%%]', ['SQL OK (70)', DONE], '1 64 [] []'),
     ('value over 65,535 bytes', [], 'SELECT {long}', BLOCK, [DIAG + '01004', DELETED], None),
+    # MariaDB's driver fills an area of 65,536 bytes exactly, without a NUL and without a warning.
+    ('value of 65,536 bytes', [], "SELECT repeat('x', 65536)", BLOCK, [DIAG + '01004', DELETED],
+     None, '', ('MariaDB',)),
     # Cut at a NUL, a value would merge in part. (SQLite's driver ends a text at its first NUL
     # before the program sees it, and gives a BLOB as X'..'; PostgreSQL's texts hold none.)
     ('NUL inside a value', [], "SELECT 1, CONCAT('Orders 1041', CHAR(0), 'and 1057')", BLOCK,
