@@ -18,7 +18,7 @@
 
 static char op[8], action[8], match[512] = "*";
 static long nth, calls; /* calls: matching calls of op so far */
-static int error_number;
+static int error_number, warned; /* warned: the last SQLFetch was made to warn */
 
 /* Read once, before main: the program never changes its environment. */
 __attribute__((constructor)) static void ReadPlan(void) {
@@ -60,8 +60,6 @@ int rename(const char* from, const char* to) {
   return Fails("rename", from, -1) ? -1 : real(from, to);
 }
 
-static int warned; /* the last SQLFetch was turned into a warning */
-
 SQLRETURN SQLFetch(SQLHSTMT statement) {
   SQLRETURN (*real)(SQLHSTMT) = dlsym(RTLD_NEXT, "SQLFetch");
   SQLRETURN rc = real(statement);
@@ -73,11 +71,11 @@ SQLRETURN SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, 
                         SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity, SQLSMALLINT* n) {
   SQLRETURN (*real)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*,
                     SQLSMALLINT, SQLSMALLINT*) = dlsym(RTLD_NEXT, "SQLGetDiagRec");
-  if (!warned || type != SQL_HANDLE_STMT) return real(type, handle, record, state, native, text,
-                                                      capacity, n);
+  if (!warned || type != SQL_HANDLE_STMT)
+    return real(type, handle, record, state, native, text, capacity, n);
   if (record > 1) return SQL_NO_DATA;
   snprintf((char*)state, 6, "%.5s", match);
-  if (native != NULL) *native = 0;
-  if (n != NULL) *n = (SQLSMALLINT)snprintf((char*)text, text ? capacity : 0, "planted warning");
+  *native = 0; /* the program passes both */
+  *n = (SQLSMALLINT)snprintf((char*)text, text ? capacity : 0, "planted warning");
   return SQL_SUCCESS;
 }
