@@ -241,8 +241,8 @@ const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b, SQ
 
 // Whether a text the driver gave as length bytes (SQL_C_CHAR lengths count
 // bytes) holds no NUL before its end: C strings would cut it there, and a
-// value merged in part is a wrong message (SQLite's char(0), MariaDB's
-// CHAR(0), a binary column). Logs why not, with the 1-based column number.
+// value merged in part is a wrong message (MariaDB's CHAR(0), a binary
+// column). Logs why not, with the 1-based column number.
 bool HoldsNoNul(const char* text, SQLLEN length, int number) {
   if (std::memchr(text, '\0', static_cast<std::size_t>(length)) == nullptr) return true;
   char line[64];
