@@ -10,7 +10,7 @@ namespace {
 
 // Formatted entry: the time stamp, the text, CR LF, NUL.
 constexpr std::size_t kEntryCapacity = 2200;
-constexpr std::size_t kPairCapacity = 2000;
+constexpr std::size_t kPairCapacity = kMaxLogText + 1;
 
 // Another instance holds the file only for the microseconds of one line, so
 // short sleeps adding up to about two seconds outlast any real contention.
@@ -79,14 +79,22 @@ void RunLog::Write(const char* text) {
 
 void RunLog::WritePair(const char* label, const char* value) {
   if (value == nullptr || value[0] == '\0') return Write(label);
-  if (label == nullptr || label[0] == '\0') return Write(value);
-  std::size_t label_len = std::strlen(label);
+  std::size_t label_len = label == nullptr ? 0 : std::strlen(label);
   std::size_t value_len = std::strlen(value);
-  if (label_len + value_len >= kMaxPairText) return;
+  if (label_len > 0 ? label_len + value_len >= kMaxPairText : value_len > kMaxLogText) return;
   char line[kPairCapacity];
-  std::memcpy(line, label, label_len);
-  line[label_len] = ' ';
-  std::memcpy(line + label_len + 1, value, value_len + 1);
+  std::size_t at = 0;
+  if (label_len > 0) {
+    std::memcpy(line, label, label_len);
+    line[label_len] = ' ';
+    at = label_len + 1;
+  }
+  // A value comes from outside the operator's files (a path, an address, a
+  // driver's message quoting a database value): a line break in it would
+  // start a line of its own, stamped like ours ("... Complete!").
+  for (std::size_t i = 0; i <= value_len; ++i) {
+    line[at + i] = value[i] == '\r' || value[i] == '\n' ? ' ' : value[i];
+  }
   Write(line);
 }
 

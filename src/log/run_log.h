@@ -44,6 +44,7 @@ class RunLog {
 
   // Writes label, one space and value as one line; either part alone when the
   // other is null or empty; nothing when their lengths add up to kMaxPairText.
+  // Every CR and LF of value is written as a space: a value cannot add lines.
   void WritePair(const char* label, const char* value);
 
  private:

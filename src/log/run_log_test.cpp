@@ -22,7 +22,8 @@ class RunLogTest : public ::testing::Test {
 };
 
 // Texts up to 2000 characters go in whole, stamped, CR LF ended, line breaks
-// inside them kept; pairs join with one space below 1900 characters together.
+// inside them kept; pairs join with one space below 1900 characters together,
+// the CR and LF of their values written as spaces.
 TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
   testing_support::WriteFile(path_, "old line\r\n");
   const std::string longest(2000, 'a'), label(1000, 'l'), v899(899, 'v'), v900(900, 'w');
@@ -30,16 +31,16 @@ TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
   log_.Write(std::string(2001, 'b').c_str());
   log_.Write("");
   log_.Write(nullptr);
-  log_.WritePair("ERROR: can't load file", "q.sql");
+  log_.WritePair("ERROR: can't load file", "q\r\n.s\rq\nl");
   log_.WritePair("label only", "");
-  log_.WritePair(nullptr, "value only");
+  log_.WritePair(nullptr, "value\r\nonly");
   log_.WritePair("", nullptr);
   log_.WritePair(label.c_str(), v899.c_str());
   log_.WritePair(label.c_str(), v900.c_str());
   log_.Write("SELECT 1\r\nFROM t");
   EXPECT_EQ(LogTexts(path_), "\r\nold line|" + longest +
-                                 "|ERROR: can't load file q.sql|label only|value only|" + label +
-                                 " " + v899 + "|SELECT 1\r\nFROM t");
+                                 "|ERROR: can't load file q  .s q l|label only|value  only|" +
+                                 label + " " + v899 + "|SELECT 1\r\nFROM t");
 }
 
 // Another process holding the log for a line must delay ours, not lose it;

@@ -1,6 +1,7 @@
 #include "result_fetch.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include "log_lines.h"
@@ -16,6 +17,8 @@ constexpr SQLULEN kMaxDataArea = 65536;
 // UTF-8, the 8-bit text of Linux drivers, takes up to 4 bytes a character.
 constexpr SQLULEN kBytesPerCharacter = 4;
 constexpr char kTooLong[] = "ERROR: a value is longer than 65535 bytes";
+constexpr char kTooLarge[] = "ERROR: the rows are larger than 256 MiB";
+static_assert(kMaxResultBytes == std::size_t{256} << 20, "kTooLarge names the cap");
 
 SQLULEN Capped(SQLULEN n) {
   return n > kMaxDataArea ? kMaxDataArea : n;
@@ -213,9 +216,10 @@ bool AnyCut(const RowBinding& b) {
 }
 
 // The whole of a value that was cut to its area, read again with SQLGetData
-// (every driver we tested allows that on a bound column: SQL_GD_BOUND). Null
-// after logging why: no memory, or a value longer than any a message takes.
-const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b) {
+// (every driver we tested allows that on a bound column: SQL_GD_BOUND), and
+// its length in bytes. Null after logging why: no memory, or a value longer
+// than any a message takes.
+const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b, SQLLEN* length) {
   if (b.long_value == nullptr) {
     b.long_value = static_cast<char*>(platform::Allocate(kMaxDataArea));
     if (b.long_value == nullptr) {
@@ -223,17 +227,41 @@ const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b) {
       return nullptr;
     }
   }
-  SQLLEN length = 0;
   SQLRETURN rc = SQLGetData(statement, number, SQL_C_CHAR, b.long_value,
-                            static_cast<SQLLEN>(kMaxDataArea), &length);
+                            static_cast<SQLLEN>(kMaxDataArea), length);
   if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return nullptr;
-  // MariaDB's driver fills an area exactly, without its NUL and without a
-  // warning, when a value is as long as the area.
-  if (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(kMaxDataArea)) {
+  // A driver may fill the area exactly, without its NUL and without a warning
+  // (MariaDB's does so in SQLFetch, though its SQLGetData warns).
+  if (*length == SQL_NO_TOTAL || *length >= static_cast<SQLLEN>(kMaxDataArea)) {
     Log().Write(kTooLong);
     return nullptr;
   }
   return b.long_value;
+}
+
+// Whether a text the driver gave as length bytes (SQL_C_CHAR lengths count
+// bytes) holds no NUL before its end: C strings would cut it there, and a
+// value merged in part is a wrong message (MariaDB's CHAR(0), a binary
+// column). Logs why not, with the 1-based column number.
+bool HoldsNoNul(const char* text, SQLLEN length, int number) {
+  if (std::memchr(text, '\0', static_cast<std::size_t>(length)) == nullptr) return true;
+  char line[64];
+  std::snprintf(line, sizeof line, "ERROR: a value holds a NUL byte (column %d)", number);
+  Log().Write(line);
+  return false;
+}
+
+// The text of column i of the fetched row, read whole when it was cut; null
+// after logging why.
+const char* ValueText(SQLHSTMT statement, RowBinding& b, SQLSMALLINT i, bool cut, char* scratch,
+                      std::size_t cap) {
+  const ColumnInfo& c = b.columns[i];
+  SQLLEN length = IndicatorOf(c, b.row_buffer);
+  const char* text = cut && IsCut(c, b.row_buffer)
+                         ? ReadWhole(statement, static_cast<SQLUSMALLINT>(i + 1), b, &length)
+                         : CellText(c, b.row_buffer, scratch, cap);
+  if (text == nullptr || c.bound_type != SQL_C_CHAR || length == SQL_NULL_DATA) return text;
+  return HoldsNoNul(text, length, i + 1) ? text : nullptr;
 }
 
 // Stores the fetched row; cut says that some of its texts were cut and must
@@ -242,13 +270,11 @@ bool StoreRow(SQLHSTMT statement, RowBinding& b, bool cut) {
   char scratch[500];
   b.table->BeginRow(b.column_count);
   for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
-    const ColumnInfo& c = b.columns[i];
-    const char* text = cut && IsCut(c, b.row_buffer)
-                           ? ReadWhole(statement, static_cast<SQLUSMALLINT>(i + 1), b)
-                           : CellText(c, b.row_buffer, scratch, sizeof scratch);
+    const char* text = ValueText(statement, b, i, cut, scratch, sizeof scratch);
     if (text == nullptr) return false;
-    if (!b.table->AddCell(text)) {
-      Log().Write(kOutOfMemory);
+    bool too_large = false;
+    if (!b.table->AddCell(text, &too_large)) {
+      Log().Write(too_large ? kTooLarge : kOutOfMemory);
       return false;
     }
   }

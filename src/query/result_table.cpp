@@ -15,8 +15,14 @@ bool IsSpaceOrTab(char c) {
   return c == ' ' || c == '\t';
 }
 
-// A heap copy of text, trimmed at both ends when trim is set.
-char* Copy(const char* text, bool trim) {
+// The part of text that is stored: all of it, or without the spaces and tabs
+// at both ends when trim is set.
+struct Span {
+  const char* start;
+  std::size_t length;
+};
+
+Span Stored(const char* text, bool trim) {
   if (trim) {
     while (IsSpaceOrTab(*text)) ++text;
   }
@@ -24,10 +30,15 @@ char* Copy(const char* text, bool trim) {
   if (trim) {
     while (len > 0 && IsSpaceOrTab(text[len - 1])) --len;
   }
-  char* copy = static_cast<char*>(platform::Allocate(len + 1));
+  return {text, len};
+}
+
+// A NUL-terminated heap copy of span, or null without memory.
+char* Copy(Span span) {
+  char* copy = static_cast<char*>(platform::Allocate(span.length + 1));
   if (copy == nullptr) return nullptr;
-  std::memcpy(copy, text, len);
-  copy[len] = '\0';
+  std::memcpy(copy, span.start, span.length);
+  copy[span.length] = '\0';
   return copy;
 }
 
@@ -59,15 +70,21 @@ void ResultTable::BeginRow(int result_columns) {
   result_columns_ = result_columns;
 }
 
-bool ResultTable::AddCell(const char* text) {
+bool ResultTable::AddCell(const char* text, bool* too_large) {
   if (column_index_ >= kMaxColumns || row_count_ >= kMaxRows) {
     column_index_ = result_columns_;
     return true;
   }
+  Span span = Stored(text, skip_spaces_);
+  if (span.length + 1 > max_bytes_ - bytes_) {
+    if (too_large != nullptr) *too_large = true;
+    return false;
+  }
   if (!HasRoomForRow()) return false;
-  char* copy = Copy(text, skip_spaces_);
+  char* copy = Copy(span);
   if (copy == nullptr) return false;
   cells_[row_count_ * kMaxColumns + column_index_++] = copy;
+  bytes_ += span.length + 1;
   return true;
 }
 

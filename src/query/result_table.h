@@ -1,5 +1,6 @@
 // The rows of the query result as text, between the fetch that fills them and
-// the merge that reads them: at most kMaxRows rows of kMaxColumns cells.
+// the merge that reads them: at most kMaxRows rows of kMaxColumns cells, and
+// at most kMaxResultBytes bytes of text in them.
 #ifndef KELVORIN_QUERY_RESULT_TABLE_H_
 #define KELVORIN_QUERY_RESULT_TABLE_H_
 
@@ -9,12 +10,17 @@ namespace kelvorin {
 
 constexpr int kMaxRows = 5000;
 constexpr int kMaxColumns = 64;
+// 64 columns of 65,535 bytes in 5000 rows would take 21 GB; a mail needs far
+// less than this, and a host's machine has this much to spare.
+constexpr std::size_t kMaxResultBytes = std::size_t{256} << 20;
 
 class ResultTable {
  public:
   // With skip_spaces every cell is stored trimmed of spaces and tabs at both
-  // ends (the SkipSpaces setting).
-  explicit ResultTable(bool skip_spaces) : skip_spaces_(skip_spaces) {}
+  // ends (the SkipSpaces setting); the stored cells, each counted with its
+  // NUL, take at most max_bytes.
+  explicit ResultTable(bool skip_spaces, std::size_t max_bytes = kMaxResultBytes)
+      : skip_spaces_(skip_spaces), max_bytes_(max_bytes) {}
   ~ResultTable();
   ResultTable(const ResultTable&) = delete;
   ResultTable& operator=(const ResultTable&) = delete;
@@ -24,8 +30,9 @@ class ResultTable {
 
   // Stores a copy of text as the next cell of the row. Cells past kMaxColumns,
   // and every cell once kMaxRows rows are stored, are refused silently. False
-  // only when memory runs out: nothing is stored then.
-  [[nodiscard]] bool AddCell(const char* text);
+  // when memory runs out or the copy would pass the table's byte cap (then
+  // *too_large, when given, is set): nothing is stored then.
+  [[nodiscard]] bool AddCell(const char* text, bool* too_large = nullptr);
 
   // Completes the row; at kMaxRows stored rows it is dropped.
   void EndRow();
@@ -45,6 +52,8 @@ class ResultTable {
   bool HasRoomForRow();
 
   bool skip_spaces_;
+  std::size_t max_bytes_;
+  std::size_t bytes_ = 0;   // held by the stored cells
   char** cells_ = nullptr;  // rows of kMaxColumns pointers, row-major
   int row_capacity_ = 0;
   int row_count_ = 0;

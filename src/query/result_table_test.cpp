@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,32 +12,38 @@ namespace {
 
 using kelvorin::ResultTable;
 
-TEST(ResultTableTest, TrimsSpacesAndTabsOnlyWhenSkipSpacesIsOn) {
-  const char* texts[] = {" \tab c\t  ", " \t \t", "x\r\n", ""};
-  const char* trimmed[] = {"ab c", "", "x\r\n", ""};
-  for (bool skip : {true, false}) {
-    ResultTable table(skip);
-    table.BeginRow(4);
-    for (const char* text : texts) EXPECT_TRUE(table.AddCell(text));
+// Against a model: a cell is stored trimmed of spaces and tabs at both ends
+// with SkipSpaces on (CR and LF stay), the stored cells with their NULs never
+// pass the cap, and the one that would is refused as too large; a cell
+// without memory is refused, and nothing is stored for it. (The limits of 5000
+// rows and 64 columns are rows of the system tables, on every data source.)
+TEST(ResultTableTest, StoresWhatTheModelStores) {
+  std::mt19937 random(1);
+  for (int round = 0; round < 500; ++round) {
+    bool skip = random() % 2;
+    std::size_t cap = random() % 40, held = 0;
+    ResultTable table(skip, cap);
+    std::vector<std::string> stored;
+    table.BeginRow(8);
+    for (int i = 0; i < 8; ++i) {
+      std::string text;
+      for (std::size_t n = random() % 10; n > 0; --n) text += " \tab\r\n"[random() % 6];
+      std::size_t first = text.find_first_not_of(" \t"), last = text.find_last_not_of(" \t");
+      std::string kept = !skip                        ? text
+                         : first == std::string::npos ? ""
+                                                      : text.substr(first, last - first + 1);
+      bool fits = held + kept.size() + 1 <= cap, starved = random() % 8 == 0, too_large = false;
+      if (starved) platform::fault::FailNth(platform::fault::Op::kAlloc, 1);
+      ASSERT_EQ(table.AddCell(text.c_str(), &too_large), fits && !starved);
+      platform::fault::Reset();
+      EXPECT_EQ(too_large, !fits);
+      if (fits && !starved) held += kept.size() + 1, stored.push_back(kept);
+    }
     table.EndRow();
-    for (int i = 0; i < 4; ++i) {
-      ASSERT_NE(table.GetCell(i, 0), nullptr);  // an empty text is still a cell
-      EXPECT_STREQ(table.GetCell(i, 0), skip ? trimmed[i] : texts[i]);
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_STREQ(table.GetCell(i, 0), i < int(stored.size()) ? stored[i].c_str() : nullptr);
     }
   }
-}
-
-// A cell without memory is reported, and nothing is stored for it. (The
-// limits of 5000 rows and 64 columns are rows of the system tables, on every
-// data source.)
-TEST(ResultTableTest, ACellWithoutMemoryIsReported) {
-  ResultTable starved(true);
-  starved.BeginRow(1);
-  platform::fault::FailNth(platform::fault::Op::kAlloc, 1);
-  EXPECT_FALSE(starved.AddCell("a"));
-  platform::fault::Reset();
-  starved.EndRow();
-  EXPECT_EQ(starved.GetCell(0, 0), nullptr);
 }
 
 }  // namespace

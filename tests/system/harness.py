@@ -20,13 +20,13 @@ STAMP = r'(?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d (?:0[1-9]|[12]\d|3[01])-(?:0[1-9]|1[
 RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL message - [^\0]+'
 
 # The engines' differences, by the DBMS name their drivers report. u8: exactly the UTF-8 bytes in
-# hex; email: byte for byte (MariaDB's default matches "BOB@EXAMPLE.COM " to bob); long: > 64 KB.
+# hex; email: byte for byte (MariaDB's default matches "BOB@EXAMPLE.COM " to bob); long: 64 KiB.
 DIALECTS = {n: dict(zip(('u8', 'email', 'user', 'long'), v)) for n, v in {
-    'SQLite': ("CAST(X'%s' AS TEXT)", 'TEXT', None, "printf('%.70000c', 'x')"),
+    'SQLite': ("CAST(X'%s' AS TEXT)", 'TEXT', None, "printf('%.65536c', 'x')"),
     'PostgreSQL': ("convert_from(decode('%s', 'hex'), 'UTF8')", 'TEXT', 'CURRENT_USER',
-                   "repeat('x', 70000)"),
+                   "repeat('x', 65536)"),
     'MariaDB': ("CONVERT(X'%s' USING utf8mb4)", 'TEXT COLLATE utf8mb4_nopad_bin',
-                "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)", "repeat('x', 70000)")}.items()}
+                "SUBSTRING_INDEX(CURRENT_USER(), '@', 1)", "repeat('x', 65536)")}.items()}
 
 
 def ini(db='', opts='', source=None):

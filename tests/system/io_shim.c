@@ -3,12 +3,14 @@
  * log, the drivers) go on. KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync or rename;
  * nth: the matching call to disturb, from 1; action: fail (that call and every later one), short
  * (that write takes half its bytes, as one a signal interrupts) or kill; glob: fnmatch(3) pattern
- * of the path (for rename, the old name) */
+ * of the path (for rename, the old name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch
+ * return SQL_SUCCESS_WITH_INFO with one diagnostic record of that state, as a driver's warning. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fnmatch.h>
 #include <signal.h>
+#include <sql.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,7 +18,7 @@
 
 static char op[8], action[8], match[512] = "*";
 static long nth, calls; /* calls: matching calls of op so far */
-static int error_number;
+static int error_number, warned; /* warned: the last SQLFetch was made to warn */
 
 /* Read once, before main: the program never changes its environment. */
 __attribute__((constructor)) static void ReadPlan(void) {
@@ -56,4 +58,24 @@ int fsync(int fd) {
 int rename(const char* from, const char* to) {
   int (*real)(const char*, const char*) = dlsym(RTLD_NEXT, "rename");
   return Fails("rename", from, -1) ? -1 : real(from, to);
+}
+
+SQLRETURN SQLFetch(SQLHSTMT statement) {
+  SQLRETURN (*real)(SQLHSTMT) = dlsym(RTLD_NEXT, "SQLFetch");
+  SQLRETURN rc = real(statement);
+  warned = rc == SQL_SUCCESS && strcmp(op, "fetch") == 0 && ++calls == nth;
+  return warned ? SQL_SUCCESS_WITH_INFO : rc;
+}
+
+SQLRETURN SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                        SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity, SQLSMALLINT* n) {
+  SQLRETURN (*real)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*,
+                    SQLSMALLINT, SQLSMALLINT*) = dlsym(RTLD_NEXT, "SQLGetDiagRec");
+  if (!warned || type != SQL_HANDLE_STMT)
+    return real(type, handle, record, state, native, text, capacity, n);
+  if (record > 1) return SQL_NO_DATA;
+  snprintf((char*)state, 6, "%.5s", match);
+  *native = 0; /* the program passes both */
+  *n = (SQLSMALLINT)snprintf((char*)text, text ? capacity : 0, "planted warning");
+  return SQL_SUCCESS;
 }

@@ -2,7 +2,7 @@
 kill at each step of the rewrite, rights taken away, odd messages, 200 instances at once. The
 message lies in spool/, which can get other rights or another disk than the program's folder."""
 import collections, os, random, subprocess, time
-from harness import Case, Db, DELETED, DONE, OK2, entries, ini, read
+from harness import Case, Db, DELETED, DIAG, DONE, OK2, entries, ini, read
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
@@ -78,6 +78,8 @@ FAULTS = [  # name, expected log (None: none at all), message afterwards (None: 
      '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248], None, dict(
          path='spool/' + 'm' * 255, query=None, ini=ini(opts='[Options]\r\nQuarantine=q\r\n'),
          files={'q/.keep': ''}, left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason'])),
+    # A driver's warning on a row (here a fraction cut) may mean a changed value: no merge.
+    ('fetch warning', RAN[:2] + [DIAG + '01S07'], OLD, shim('fetch:2:warn:0', '01S07', ini=KEPT)),
     ('100 MB message', RAN + [DONE], HEAD + FILLER + MERGED, dict(message=HEAD + FILLER + BODY)),
     # A NUL byte is a byte like any other: nothing after it is lost.
     ('NUL bytes', RAN + [DONE], HEAD + NOISE + '\0' + ITEM % 1 + MERGED,

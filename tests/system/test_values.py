@@ -4,7 +4,7 @@ import pyodbc
 from harness import Case, Db, DELETED, DIAG, DONE, HEAD, OK1, OK2, ini, u8
 
 BLOCK = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\n'
-KOELN = ' '.join(['Grüße aus Köln.'] * 3158)  # 60,001 bytes, some characters of two
+KOELN = ' '.join(['Grüße aus Köln.'] * 3449) + '!' * 5  # 65,535 bytes, some characters of two
 UMLAUTS, EMOJI = 'ÄÖÜäöüßéèê', '😀😁😂🤣😃😄😅😆😉😊'  # ten characters of 2 and of 4 bytes
 
 VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result column, engines
@@ -35,6 +35,7 @@ ORDERS = 'CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item VARCHAR(60))'
 ITEMS = "SELECT n, item FROM {t}\r\nWHERE email = '%recipient%'\r\nORDER BY n DESC"
 BODY = '\r\nDear customer,\r\n%kelvorin%\r\n  No. %%1%%  %%2%%\r\n%kelvorin%\r\nLatest: %%1%%.\r\n'
 USERS, NO_DATA = ('PostgreSQL', 'MariaDB'), 'ERROR: no data was retrived'
+NUL = 'ERROR: a value holds a NUL byte (column %d)'
 NAMED, NOBODY = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n', 'Username=nobody\r\nPassword=x\r\n'
 
 SOURCES = [  # name, setup, query, body, log after the query, merged (None: deleted), INI, engines
@@ -54,7 +55,14 @@ SOURCES = [  # name, setup, query, body, log after the query, merged (None: dele
      ''.join('[%d]\r\n' % n for n in range(1, 5001))),
     ('70 columns, 64 kept', [], 'SELECT ' + ', '.join(map(str, range(1, 71))),
      '%%1%% %%64%% [%%65%%] [%%70%%]', ['SQL OK (70)', DONE], '1 64 [] []'),
+    # (MariaDB's driver fills an area of 65,536 bytes exactly, without a NUL and a warning.)
     ('value over 65,535 bytes', [], 'SELECT {long}', BLOCK, [DIAG + '01004', DELETED], None),
+    # A value cut at a NUL would merge in part (SQLite's driver cuts a text so, unseen).
+    ('NUL inside a value', [], "SELECT 1, CONCAT('Orders 1041', CHAR(0), 'and 1057')", BLOCK,
+     [NUL % 2, DELETED], None, '', ('MariaDB',)),
+    ('forged log lines in a diagnostic', [],
+     "SELECT CAST(E'7x\\r\\n06:00:00 07-12-2026 Complete!' AS int)", BLOCK,
+     [DIAG + '22P02', DELETED], None, '', ('PostgreSQL',)),
     # The server ends the connection at row 3000 of 40,000: inside the query, or between
     # two fetches from a cursor of 100 rows (kelvorin_pg_cursor). No row that came is merged.
     ('connection lost', [], "SELECT g, CASE WHEN g = 3000 THEN pg_terminate_backend("
