@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "failure.h"
 #include "log_lines.h"
 #include "run_log.h"
 
@@ -33,24 +34,21 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-}  // namespace
-
+// The error line grouped with others of its kind: a path that follows the
+// line, which differs from message to message, is dropped.
 std::string ErrorGroup(const std::string& text) {
-  for (const char* label : {kLoadError, kDeleteError, kQuarantineError}) {
-    if (StartsWith(text, label)) return label;
+  for (const FailureLine& line : kFailureLines) {
+    if (line.path_follows && StartsWith(text, line.text)) return line.text;
   }
-  std::size_t bracket = text.find("] ");
-  return StartsWith(text, "ERROR: configuration") && bracket != std::string::npos
-             ? text.substr(0, bracket + 1)
-             : text;
+  return text;
 }
 
-namespace {
-
-// Lines that only follow the cause of a failure.
+// Lines that only follow the failure of a run: the rest of a diagnostic
+// record, the OS's reason, and what the error policy could not do.
 bool FollowsCause(const std::string& text) {
   return StartsWith(text, kSqlNativeLabel) || StartsWith(text, kSqlMessageLabel) ||
-         StartsWith(text, kDeleteError) || StartsWith(text, kQuarantineError);
+         IsCauseLine(text) || StartsWith(text, LineOf(Failure::kDelete).text) ||
+         StartsWith(text, LineOf(Failure::kQuarantine).text);
 }
 
 struct Tally {

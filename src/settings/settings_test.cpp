@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform_config.h"
-#include "run_log.h"
 #include "test_support.h"
 
 namespace {
@@ -28,7 +27,7 @@ std::string Summary(const kelvorin::Settings& s) {
 struct SettingsCase {
   std::string ini;
   std::string summary;  // <dir> stands for the program's folder
-  std::string log;      // <ini> stands for the INI path
+  std::string failure;  // the failure's line; <ini> stands for the INI path
 };
 
 TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
@@ -61,21 +60,20 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
   for (const SettingsCase& c : cases) {
     SCOPED_TRACE(c.ini.substr(0, 60));
     testing_support::TempDir dir;
-    const std::string ini = dir.File("kelvorin.INI"), log = dir.File("kelvorin.LOG");
+    const std::string ini = dir.File("kelvorin.INI");
     testing_support::WriteFile(ini, c.ini);
-    kelvorin::Log().SetPath(log.c_str());
     kelvorin::Settings settings;
-    bool ok = kelvorin::ReadSettings(ini.c_str(), dir.path().c_str(), &settings);
-    kelvorin::Log().SetPath(nullptr);
-    EXPECT_EQ(ok, c.log.empty());
-    std::string summary = c.summary, expected_log = c.log;
-    for (auto* text : {&summary, &expected_log}) {
+    kelvorin::StepFailure failure;
+    bool ok = kelvorin::ReadSettings(ini.c_str(), dir.path().c_str(), &settings, &failure);
+    EXPECT_EQ(ok, c.failure.empty());
+    std::string summary = c.summary, expected = c.failure;
+    for (auto* text : {&summary, &expected}) {
       for (auto [mark, value] : {std::pair{"<dir>", dir.path()}, {"<ini>", ini}}) {
         if (auto at = text->find(mark); at != std::string::npos) text->replace(at, 5, value);
       }
     }
     EXPECT_EQ(Summary(settings), summary);
-    EXPECT_EQ(testing_support::LogTexts(log), expected_log);
+    EXPECT_EQ(ok ? "" : kelvorin::FailureText(failure), expected);
   }
 }
 

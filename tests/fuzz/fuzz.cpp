@@ -106,8 +106,9 @@ int Merge(Input& in) {
   }
   const std::string path = ScratchDir() + "message.txt";
   std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rest;
-  const bool merged =
-      kelvorin::WriteMergedMessage(path.c_str(), in.rest.data(), in.rest.size(), table, options);
+  kelvorin::StepFailure failure;
+  const bool merged = kelvorin::WriteMergedMessage(path.c_str(), in.rest.data(), in.rest.size(),
+                                                   table, options, &failure);
   Promise(std::distance(fs::directory_iterator(ScratchDir()), {}) == 1, "no temporary file left");
   std::ifstream file(path, std::ios::binary);
   std::string after((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
