@@ -59,9 +59,9 @@ std::string Policy(const Run& run) {
 void Lint(const Run& run, const Progress& p, MessageReport& r) {
   const std::string name = platform::BaseName(run.message_path);
   if (!r.merged) {
-    r.findings.insert(r.findings.begin(), {name, "the plug-in would fail with \"" +
-                                                     FailureText(r.failure) + "\" and " +
-                                                     Policy(run)});
+    r.findings.insert(r.findings.begin(),
+                      {name, "the plug-in would fail with \"" + FailureText(r.failure) + "\" and " +
+                                 Policy(run)});
   }
   if (run.message_text == nullptr) return;
   int columns = p.query_ran ? p.table->ColumnCount() : -1;

@@ -37,13 +37,14 @@ std::string FailureGroup(const StepFailure& failure) {
 
 void LogFailure(const StepFailure& failure) {
   if (failure.what == Failure::kNone) return;
-  if (failure.what != Failure::kSql) Log().WritePair(LineOf(failure.what).text, failure.value.c_str());
+  if (failure.what != Failure::kSql)
+    Log().WritePair(LineOf(failure.what).text, failure.value.c_str());
   const OsCause& cause = failure.cause;
   if (cause.status.code == 0) return;
   char reason[300] = "ERROR: ";
   platform::Describe(cause.status.code, reason + 7, sizeof reason - 7);
-  std::string where = std::string("[") + kOsCallNames[static_cast<int>(cause.call)] + " " +
-                      cause.path + "]";
+  std::string where =
+      std::string("[") + kOsCallNames[static_cast<int>(cause.call)] + " " + cause.path + "]";
   Log().WritePair(reason, where.c_str());
 }
 

@@ -145,14 +145,16 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
 // want of rights the message is rewritten in place: a failed write there
 // must put the old text back.
 TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
-  using platform::fault::Op;
   using kelvorin::OsCall;
+  using platform::fault::Op;
   const MergeCase c{"Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n",
                     "Head\r\nA 5\r\nB 7\r\n"};
   const char *memory = "ERROR: out of memory.", *writing = "ERROR: file writing error";
   const std::tuple<Op, bool, const char*, OsCall> faults[] = {
-      {Op::kAlloc, false, memory, OsCall::kNone},  {Op::kWrite, false, writing, OsCall::kWrite},
-      {Op::kFlush, false, writing, OsCall::kFlush}, {Op::kWrite, true, writing, OsCall::kWrite},
+      {Op::kAlloc, false, memory, OsCall::kNone},
+      {Op::kWrite, false, writing, OsCall::kWrite},
+      {Op::kFlush, false, writing, OsCall::kFlush},
+      {Op::kWrite, true, writing, OsCall::kWrite},
       {Op::kFlush, true, writing, OsCall::kFlush}};
   for (auto [op, in_place, line, call] : faults) {
     for (int nth = 1;; ++nth) {  // every call of op in turn, until the merge gets past them all
@@ -168,10 +170,10 @@ TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
       }
       EXPECT_EQ(after, c.message);
       const kelvorin::OsCause& cause = failure_.cause;
-      EXPECT_EQ(std::make_tuple(kelvorin::FailureText(failure_), cause.call, cause.path,
-                                cause.status.code != 0),
-                std::make_tuple(line, call, call == OsCall::kNone ? "" : path_,
-                                call != OsCall::kNone));
+      EXPECT_EQ(
+          std::make_tuple(kelvorin::FailureText(failure_), cause.call, cause.path,
+                          cause.status.code != 0),
+          std::make_tuple(line, call, call == OsCall::kNone ? "" : path_, call != OsCall::kNone));
     }
   }
 }

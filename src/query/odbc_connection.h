@@ -40,8 +40,8 @@ enum class Passes {
 // True when rc passes; otherwise the diagnostics of handle (unless it is null)
 // go to the log, three lines per record, and *failure gets Failure::kSql
 // with the first record's state.
-[[nodiscard]] bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type,
-                             SQLHANDLE handle, StepFailure* failure);
+[[nodiscard]] bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE handle,
+                             StepFailure* failure);
 
 }  // namespace kelvorin
 

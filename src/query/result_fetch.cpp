@@ -98,8 +98,7 @@ SQLSMALLINT BoundType(SQLSMALLINT sql_type) {
 // asked there for a type or nullability, psqlODBC sends catalog queries to
 // the server, two per table, a third of a whole run's time. The field gives
 // dates and times as SQL_DATETIME, which binds as text like their own codes.
-bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c,
-                    StepFailure* failure) {
+bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c, StepFailure* failure) {
   SQLRETURN rc = SQLDescribeCol(statement, number, c.name, sizeof c.name, &c.name_length, nullptr,
                                 &c.size, &c.decimal_digits, nullptr);
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure)) return false;

@@ -2,7 +2,7 @@
 the error policy, the quarantine, the log, message paths a host may hand over), and kelvorin-check
 beside it. Rows merge on SQLite, where a SELECT needs no table."""
 import os
-from harness import CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
+from harness import CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, MERGED, P = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
 QL, KEPT = "SELECT 'ann@example.com'", ini(opts=KEEP)
@@ -19,7 +19,12 @@ EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) 
 EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
 NOT_MOVED = [P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
 NOT_FILE, READY = 'ERROR: not a regular file ', {'q/.keep': ''}  # a quarantine to move into
-MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % ('\\' if RUNNER else '/')
+SEP = '\\' if RUNNER else '/'
+MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP
+
+
+def not_moved(call_path):  # the message deleted, after the OS's reason for call_path
+    return NOT_MOVED[:3] + [CAUSE + call_path, DELETED]
 
 
 def quarantine(folder, **row):
@@ -34,7 +39,8 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
     ('no INI', [P, CONF % 'Source', DELETED], None, dict(ini=None)),
     ('no Request', [P, CONF % 'Request', DELETED], None,
      dict(ini='[Database]\r\nSource=x\r\n' + KEEP)),
-    ('no query file, kept', [P, LOAD + '<dir>/query.sql'], MSG, dict(ini=KEPT, query=None)),
+    ('no query file, kept', [P, LOAD + '<dir>/query.sql', CAUSE + 'open <dir>/query.sql'], MSG,
+     dict(ini=KEPT, query=None)),
     ('empty message', [P, LOAD + 'msg.txt', DELETED], None, dict(message='')),
     ('no recipient line', [P, NO_RCPT_LOG, DELETED], None, dict(message=NO_RCPT)),
     ('query without token runs as written', [P, "SELECT 'a', 'b'", OK2, DONE], HEAD + 'b',
@@ -63,8 +69,9 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
         'q', files={'q/msg.txt': 'earlier'}, left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
         then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
             '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
-    ('no quarantine folder', NOT_MOVED, None, quarantine('nowhere')),
-    ('quarantine on another volume', NOT_MOVED, None,
+    ('no quarantine folder', not_moved('create <dir>/nowhere%smsg.txt.reason' % SEP), None,
+     quarantine('nowhere')),
+    ('quarantine on another volume', not_moved('move msg.txt'), None,
      quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
     # The host sends from the message's folder: a message moved there would go out unmerged.
     ("quarantine is the message's folder", NOT_MOVED, None, quarantine('.')),

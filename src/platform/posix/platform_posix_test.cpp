@@ -1,7 +1,7 @@
 // Linux only: a replaced message keeps its permission bits, and the new file
 // is a dot file that a host scanning the folder passes by.
-#include <gtest/gtest.h>
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -27,7 +27,8 @@ TEST(PosixReplaceTest, TempIsADotFileAndTheMessageKeepsItsPermissionBits) {
 }
 
 TEST(PosixDescribeTest, GivesTheTextOfErrno) {
-  for (auto [code, text] : {std::pair{ENOSPC, "No space left on device"}, {EIO, "Input/output error"}}) {
+  for (auto [code, text] :
+       {std::pair{ENOSPC, "No space left on device"}, {EIO, "Input/output error"}}) {
     char out[100];
     platform::Describe(code, out, sizeof out);
     EXPECT_STREQ(out, text);

@@ -288,8 +288,7 @@ bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File
 }
 
 bool Rewind(File file, Status* why) {
-  return SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
-         Failed(why);
+  return SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER || Failed(why);
 }
 
 bool EndHere(File file, Status* why) {
