@@ -2,16 +2,19 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <utility>
+#include <string>
 
 #include "platform.h"
 
 TEST(Win32DescribeTest, GivesTheSystemsTextOfAnErrorCode) {
-  for (auto [code, text] :
-       {std::pair<int, const char*>{ERROR_DISK_FULL, "There is not enough space on the disk."},
-        {ERROR_ACCESS_DENIED, "Access is denied."}}) {
+  struct Row {
+    int code;
+    const char *windows, *wine;  // Wine words its message table its own way
+  };
+  for (Row r : {Row{ERROR_DISK_FULL, "There is not enough space on the disk.", "Disk full."},
+                Row{ERROR_ACCESS_DENIED, "Access is denied.", "Access denied."}}) {
     char out[100];
-    platform::Describe(code, out, sizeof out);
-    EXPECT_STREQ(out, text);
+    platform::Describe(r.code, out, sizeof out);
+    EXPECT_TRUE(out == std::string(r.windows) || out == std::string(r.wine)) << out;
   }
 }
