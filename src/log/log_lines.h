@@ -14,6 +14,7 @@ inline constexpr char kMovedLine[] = "--- Errors occured, message was moved to";
 inline constexpr char kLoadError[] = "ERROR: can't load file";                      // + path
 inline constexpr char kDeleteError[] = "ERROR: can't delete message file";          // + path
 inline constexpr char kQuarantineError[] = "ERROR: can't quarantine message file";  // + path
+inline constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 inline constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 inline constexpr char kNoDataError[] = "ERROR: no data was retrived";
 
