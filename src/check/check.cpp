@@ -117,7 +117,11 @@ bool FindIni(const std::string& given, std::string* ini, std::string* directory)
   platform::File file;
   if (!platform::OpenForRead(ini->c_str(), &file)) return false;
   platform::Close(file);
-  *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder) ? folder : "";
+  // A bare --ini name lies in the current folder, which then holds the files
+  // it names by bare name, as the program's folder would.
+  *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder)
+                   ? folder
+                   : std::string(".") + platform::kPathSeparator;
   return true;
 }
 
