@@ -106,7 +106,12 @@ int CheckOne(const Arguments& a, const CheckInputs& in, const Findings& ini_find
 bool FindIni(const std::string& given, std::string* ini, std::string* directory) {
   char module[platform::kMaxPath + 1], folder[platform::kMaxPath + 1];
   if (!given.empty()) {
-    *ini = given;
+    // A bare name is the current folder's file, which then holds the files it
+    // names by bare name; Win32's profile reader would look for a bare name
+    // in the Windows folder.
+    *ini = platform::HasSeparator(given.c_str())
+               ? given
+               : std::string(".") + platform::kPathSeparator + given;
   } else {
     if (!platform::ModulePath(module, sizeof module) ||
         !platform::DirectoryOf(module, folder, sizeof folder)) {
@@ -117,11 +122,7 @@ bool FindIni(const std::string& given, std::string* ini, std::string* directory)
   platform::File file;
   if (!platform::OpenForRead(ini->c_str(), &file)) return false;
   platform::Close(file);
-  // A bare --ini name lies in the current folder, which then holds the files
-  // it names by bare name, as the program's folder would.
-  *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder)
-                   ? folder
-                   : std::string(".") + platform::kPathSeparator;
+  *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder) ? folder : "";
   return true;
 }
 
