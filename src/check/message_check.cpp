@@ -6,6 +6,7 @@
 
 #include "log_lines.h"
 #include "paths.h"
+#include "platform.h"
 #include "run.h"
 #include "run_log.h"
 
@@ -30,6 +31,12 @@ struct Progress {
 };
 
 bool Merge(const Run& run, const Progress& p, MessageReport& r) {
+  // The plug-in's own check before it merges: a message it may not rewrite
+  // (read-only, or held by another writer) fails there, whatever the merge.
+  if (!platform::CheckWritable(run.message_path)) {
+    Log().Write(kOverwriteError);
+    return false;
+  }
   MergeOptions options = MergeOptionsOf(run);
   MergeBuffer out;
   if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out)) return false;

@@ -15,6 +15,7 @@ inline constexpr char kLoadError[] = "ERROR: can't load file";                  
 inline constexpr char kDeleteError[] = "ERROR: can't delete message file";          // + path
 inline constexpr char kQuarantineError[] = "ERROR: can't quarantine message file";  // + path
 inline constexpr char kNotAFileError[] = "ERROR: not a regular file";               // + path
+inline constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 inline constexpr char kOutOfMemory[] = "ERROR: out of memory.";
 inline constexpr char kNoDataError[] = "ERROR: no data was retrived";
 

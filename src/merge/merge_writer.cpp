@@ -13,7 +13,6 @@
 namespace kelvorin {
 namespace {
 
-constexpr char kOverwriteError[] = "ERROR: can't overwrite message file";
 constexpr char kWriteError[] = "ERROR: file writing error";
 constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
 

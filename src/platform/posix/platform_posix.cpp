@@ -331,6 +331,21 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
   return true;
 }
 
+bool DescribeFile(const char* path, FileFacts* out, Status* why) {
+  struct stat info;
+  if (::stat(path, &info) != 0) return Failed(why);
+  out->size = static_cast<std::uint64_t>(info.st_size);
+  out->age_seconds = static_cast<std::int64_t>(::time(nullptr) - info.st_mtime);
+  out->others_may_read = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  return true;
+}
+
+bool IsTempName(const char* name) {
+  constexpr char kPrefix[] = ".kelvorin-";  // and mkostemp's six characters
+  return std::strncmp(name, kPrefix, sizeof kPrefix - 1) == 0 &&
+         std::strlen(name) == sizeof kPrefix - 1 + 6;
+}
+
 bool IsFolder(const char* path) {
   struct stat info;
   return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);

@@ -294,6 +294,34 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
 }
 
+namespace {
+
+// FILETIME counts 100-nanosecond steps.
+std::int64_t Ticks(const FILETIME& t) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
+}
+
+}  // namespace
+
+bool DescribeFile(const char* path, FileFacts* out, Status* why) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return Failed(why);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  out->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  out->age_seconds = (Ticks(now) - Ticks(data.ftLastWriteTime)) / 10000000;
+  out->others_may_read = false;
+  return true;
+}
+
+bool IsTempName(const char* name) {
+  constexpr char kPrefix[] = "~kelvorin-", kSuffix[] = ".tmp";
+  const std::size_t n = std::strlen(name), prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
+  return n > prefix + suffix && std::strncmp(name, kPrefix, prefix) == 0 &&
+         std::strcmp(name + n - suffix, kSuffix) == 0;
+}
+
 bool IsFolder(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
