@@ -188,7 +188,6 @@ int CheckMain(int argc, char** argv) {
   }
   Findings ini_findings;
   LintIni(ini.c_str(), &ini_findings);
-  const bool folder = platform::IsFolder(a.target.c_str());
   LintQuarantine(ini.c_str(), directory.c_str(),
                  folder ? a.target + platform::kPathSeparator : a.target, &ini_findings);
   CheckInputs in{ini.c_str(), directory.c_str(),
