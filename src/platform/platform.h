@@ -192,16 +192,6 @@ LocalTime Now();
 // Suspends the calling thread for about ms milliseconds.
 void SleepMilliseconds(unsigned ms);
 
-// An in-process lock over the OS primitive (a critical section on Windows).
-// Storage only; LockInit must run before LockEnter/LockLeave, LockDelete after.
-struct Lock {
-  alignas(8) unsigned char storage[kLockStorageSize];
-};
-void LockInit(Lock* lock);
-void LockEnter(Lock* lock);
-void LockLeave(Lock* lock);
-void LockDelete(Lock* lock);
-
 }  // namespace platform
 
 #endif  // KELVORIN_PLATFORM_PLATFORM_H_

@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -173,12 +172,6 @@ void SyncFolderOf(const char* path) {
   ::fsync(fd);
   ::close(fd);
 }
-
-pthread_mutex_t* Mutex(Lock* lock) {
-  return reinterpret_cast<pthread_mutex_t*>(lock->storage);
-}
-
-static_assert(sizeof(pthread_mutex_t) <= kLockStorageSize, "lock storage too small");
 
 }  // namespace
 
@@ -389,19 +382,6 @@ void SleepMilliseconds(unsigned ms) {
   struct timespec wait = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
-}
-
-void LockInit(Lock* lock) {
-  ::pthread_mutex_init(Mutex(lock), nullptr);
-}
-void LockEnter(Lock* lock) {
-  ::pthread_mutex_lock(Mutex(lock));
-}
-void LockLeave(Lock* lock) {
-  ::pthread_mutex_unlock(Mutex(lock));
-}
-void LockDelete(Lock* lock) {
-  ::pthread_mutex_destroy(Mutex(lock));
 }
 
 }  // namespace platform

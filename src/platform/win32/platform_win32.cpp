@@ -14,7 +14,6 @@ namespace platform {
 namespace {
 
 static_assert(kMaxPath == MAX_PATH, "kMaxPath must equal MAX_PATH");
-static_assert(sizeof(CRITICAL_SECTION) <= kLockStorageSize, "lock storage too small");
 
 // The one place where a Win32 error becomes a Status.
 Status FromError(DWORD error) {
@@ -95,10 +94,6 @@ bool NoDiskFile(const char* path) {
   DWORD type = FILE_TYPE_UNKNOWN;
   if (!Identify(path, &info, &type)) return type != FILE_TYPE_UNKNOWN && type != FILE_TYPE_DISK;
   return type != FILE_TYPE_DISK || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-CRITICAL_SECTION* Section(Lock* lock) {
-  return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
 }
 
 // "\\?\C:\..." or "\\?\UNC\server\..." as the ANSI calls take them.
@@ -367,19 +362,6 @@ LocalTime Now() {
 
 void SleepMilliseconds(unsigned ms) {
   Sleep(ms);
-}
-
-void LockInit(Lock* lock) {
-  InitializeCriticalSection(Section(lock));
-}
-void LockEnter(Lock* lock) {
-  EnterCriticalSection(Section(lock));
-}
-void LockLeave(Lock* lock) {
-  LeaveCriticalSection(Section(lock));
-}
-void LockDelete(Lock* lock) {
-  DeleteCriticalSection(Section(lock));
 }
 
 }  // namespace platform
