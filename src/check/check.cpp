@@ -29,21 +29,24 @@ constexpr char kHelp[] =
     "  kelvorin-check FOLDER [--ini PATH]\n"
     "      Checks every message file in FOLDER (names beginning with a dot are passed\n"
     "      over) and prints how many would merge, fail (by error line) or get no rows,\n"
-    "      then one line per failing file.\n"
+    "      then one line per failing file, and the temporary files that killed runs\n"
+    "      left there, with their sizes and ages.\n"
     "  kelvorin-check --log LOGFILE [--since STAMP] [--until STAMP]\n"
-    "      Summarises a mailing from the plug-in's log: runs, completed, failed by\n"
-    "      error line, messages deleted or moved, first and last time stamp, slowest\n"
-    "      minute. STAMP is a time stamp as the log writes it: \"hh:mm:ss dd-mm-yyyy\".\n"
+    "      Summarises a mailing from the plug-in's log: the runs that started between\n"
+    "      the stamps, completed, failed by error line, messages deleted or moved,\n"
+    "      first and last time stamp, lowest and median runs a minute. STAMP is a\n"
+    "      time stamp as the log writes it: \"hh:mm:ss dd-mm-yyyy\".\n"
     "\n"
     "  --ini PATH   the plug-in's settings file (default: kelvorin.INI beside this program)\n"
     "\n"
     "Problems found: keys of [Database] and [Options] the plug-in does not read, values\n"
-    "longer than it keeps, Source, Request or the query file missing, a query without\n"
-    "%recipient%, the data source's errors, a message without a recipient line, a\n"
-    "recipient line inside a row block, a row-block marker without a partner,\n"
-    "placeholders that name no column or stand outside every row block while several\n"
-    "rows came, row blocks without rows, and a marker or placeholder left in the\n"
-    "merged message.\n"
+    "longer than it keeps, flags that are neither Yes nor No, a Password that other\n"
+    "users may read, Source, Request or the query file missing, a query without\n"
+    "%recipient%, the data source's errors, a message that may not be rewritten or\n"
+    "has no recipient line, a recipient line inside a row block, a row-block marker\n"
+    "without a partner, placeholders that name no column or stand outside every row\n"
+    "block while several rows came, row blocks without rows, and a marker or\n"
+    "placeholder left in the merged message.\n"
     "\n"
     "Exit status: 0 nothing is wrong, 1 a problem was found, 2 the check could not run.\n";
 
@@ -58,7 +61,8 @@ bool Acceptable(const std::string& address) {
   return ExtractRecipient((kRecipientPrefix + address).c_str(), taken) && address == taken;
 }
 
-// False for anything but the forms in kHelp.
+// False for anything but the forms in kHelp; an option given twice or with
+// an empty value is refused rather than ignored.
 bool Parse(int argc, char** argv, Arguments* a) {
   std::map<std::string, std::string*> options = {{"--ini", &a->ini},
                                                  {"--recipient", &a->recipient},
@@ -67,7 +71,7 @@ bool Parse(int argc, char** argv, Arguments* a) {
                                                  {"--until", &a->until}};
   for (int i = 1; i < argc; ++i) {
     auto option = options.find(argv[i]);
-    if (option != options.end() && i + 1 < argc && option->second->empty()) {
+    if (option != options.end() && i + 1 < argc && option->second->empty() && argv[i + 1][0]) {
       *option->second = argv[++i];
     } else if (argv[i][0] != '-' && a->target.empty()) {
       a->target = argv[i];
@@ -103,7 +107,12 @@ int CheckOne(const Arguments& a, const CheckInputs& in, const Findings& ini_find
 bool FindIni(const std::string& given, std::string* ini, std::string* directory) {
   char module[platform::kMaxPath + 1], folder[platform::kMaxPath + 1];
   if (!given.empty()) {
-    *ini = given;
+    // A bare name is the current folder's file, which then holds the files it
+    // names by bare name; Win32's profile reader would look for a bare name
+    // in the Windows folder.
+    *ini = platform::HasSeparator(given.c_str())
+               ? given
+               : std::string(".") + platform::kPathSeparator + given;
   } else {
     if (!platform::ModulePath(module, sizeof module) ||
         !platform::DirectoryOf(module, folder, sizeof folder)) {
@@ -115,6 +124,26 @@ bool FindIni(const std::string& given, std::string* ini, std::string* directory)
   if (!platform::OpenForRead(ini->c_str(), &file)) return false;
   platform::Close(file);
   *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder) ? folder : "";
+  return true;
+}
+
+// Whether the message or folder to check is there, and may go with the
+// options given; false after saying why.
+bool CheckTarget(const Arguments& a, bool* folder) {
+  platform::FileFacts facts;
+  platform::Status why;
+  if (!platform::DescribeFile(a.target.c_str(), &facts, &why) &&
+      why.kind == platform::Status::kNotFound) {
+    std::fprintf(stderr, "kelvorin-check: no such file %s\n", a.target.c_str());
+    return false;
+  }
+  // Each message of a folder has its own recipient line; one address for
+  // them all is no mailing the plug-in would send.
+  *folder = platform::IsFolder(a.target.c_str());
+  if (*folder && !a.recipient.empty()) {
+    std::fputs("kelvorin-check: --recipient goes with one MESSAGE, not a FOLDER\n", stderr);
+    return false;
+  }
   return true;
 }
 
@@ -131,7 +160,8 @@ int Summarise(const Arguments& a) {
   int status = SummariseLog(log, a.since, a.until, &summary);
   std::fputs(summary.c_str(), stdout);
   if (status == 2)
-    std::fputs("kelvorin-check: --since and --until take \"hh:mm:ss dd-mm-yyyy\"\n", stderr);
+    std::fputs("kelvorin-check: --since and --until take a \"hh:mm:ss dd-mm-yyyy\" that can be\n",
+               stderr);
   return status;
 }
 
@@ -148,6 +178,8 @@ int CheckMain(int argc, char** argv) {
     return 2;
   }
   if (!a.log.empty()) return Summarise(a);
+  bool folder = false;
+  if (!CheckTarget(a, &folder)) return 2;
   std::string ini, directory;
   if (!FindIni(a.ini, &ini, &directory)) {
     std::fprintf(stderr, "kelvorin-check: cannot read the settings file %s\n",
@@ -156,7 +188,6 @@ int CheckMain(int argc, char** argv) {
   }
   Findings ini_findings;
   LintIni(ini.c_str(), &ini_findings);
-  const bool folder = platform::IsFolder(a.target.c_str());
   LintQuarantine(ini.c_str(), directory.c_str(),
                  folder ? a.target + platform::kPathSeparator : a.target, &ini_findings);
   CheckInputs in{ini.c_str(), directory.c_str(),

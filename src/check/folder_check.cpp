@@ -20,8 +20,40 @@ struct Summary {
   Findings problems;
 };
 
-void AddName(void* names, const char* name) {
-  if (name[0] != '.') static_cast<std::vector<std::string>*>(names)->push_back(name);
+// A folder's messages, and the temporary files that killed runs left.
+struct Listing {
+  std::vector<std::string> messages, leftovers;
+};
+
+void AddName(void* listing, const char* name) {
+  Listing& l = *static_cast<Listing*>(listing);
+  if (platform::IsTempName(name)) {
+    l.leftovers.push_back(name);
+  } else if (name[0] != '.') {
+    l.messages.push_back(name);
+  }
+}
+
+std::string Age(std::int64_t seconds) {
+  if (seconds < 120) return std::to_string(seconds) + " s";
+  if (seconds < 2 * 3600) return std::to_string(seconds / 60) + " min";
+  if (seconds < 2 * 86400) return std::to_string(seconds / 3600) + " h";
+  return std::to_string(seconds / 86400) + " days";
+}
+
+// A run killed while writing leaves its temporary file, as big as the merge
+// had got; one that is writing now has one too, only young.
+void PrintLeftovers(const std::string& folder, const std::vector<std::string>& leftovers) {
+  if (leftovers.empty()) return;
+  std::printf("temporary files left by runs (delete them when no run is writing):\n");
+  for (const std::string& name : leftovers) {
+    platform::FileFacts facts;
+    if (!platform::DescribeFile((folder + platform::kPathSeparator + name).c_str(), &facts)) {
+      continue;  // finished or removed since the listing
+    }
+    std::printf("  %s  %llu bytes, %s old\n", name.c_str(),
+                static_cast<unsigned long long>(facts.size), Age(facts.age_seconds).c_str());
+  }
 }
 
 void Tally(Summary& s, const std::string& name, const MessageReport& r) {
@@ -71,12 +103,14 @@ void Print(const std::string& folder, std::size_t total, const Summary& s, const
 }  // namespace
 
 int CheckFolder(const std::string& folder, const CheckInputs& in, const Findings& ini_findings) {
-  std::vector<std::string> names;
-  if (!platform::ListFiles(folder.c_str(), AddName, &names)) {
+  Listing listing;
+  if (!platform::ListFiles(folder.c_str(), AddName, &listing)) {
     std::fprintf(stderr, "kelvorin-check: cannot read the folder %s\n", folder.c_str());
     return 2;
   }
+  std::vector<std::string>& names = listing.messages;
   std::sort(names.begin(), names.end());
+  std::sort(listing.leftovers.begin(), listing.leftovers.end());
   const bool terminal = platform::ErrorIsTerminal();
   Summary s;
   OdbcHandles* connection = nullptr;
@@ -87,8 +121,9 @@ int CheckFolder(const std::string& folder, const CheckInputs& in, const Findings
   }
   CloseQuery(connection);
   Print(folder, names.size(), s, ini_findings);
-  bool clean =
-      s.merged == static_cast<long>(names.size()) && s.problems.empty() && ini_findings.empty();
+  PrintLeftovers(folder, listing.leftovers);
+  bool clean = s.merged == static_cast<long>(names.size()) && s.problems.empty() &&
+               ini_findings.empty() && listing.leftovers.empty();
   return clean ? 0 : 1;
 }
 

@@ -144,6 +144,32 @@ void LintPlaceholders(TemplateLint& t, int columns, int rows) {
   }
 }
 
+// A flag whose value is neither Yes nor No is read by a rule the author may
+// not have in mind: say how.
+void LintFlags(const platform::Profile& ini, const char* ini_path, Findings* out) {
+  for (const char* flag : {"DeleteOnErrors", "SkipSpaces", "HeaderGuard"}) {
+    char value[kOptionCapacity];
+    ini.Read("Options", flag, "Yes", value, sizeof value);
+    if (Lower(value) == "yes" || Lower(value) == "no") continue;
+    out->push_back({ini_path, std::string("[Options] ") + flag + "=" + value +
+                                  " is neither Yes nor No: the plug-in reads it as " +
+                                  (FlagIsOn(flag, value) ? "Yes" : "No")});
+  }
+}
+
+// A password in a file that others may read is theirs too.
+void LintPassword(const platform::Profile& ini, const char* ini_path, Findings* out) {
+  char password[2];
+  platform::FileFacts facts;
+  if (ini.Read("Database", "Password", "", password, sizeof password) == 0 ||
+      !platform::DescribeFile(ini_path, &facts) || !facts.others_may_read) {
+    return;
+  }
+  out->push_back({ini_path,
+                  "[Database] Password is set and other users may read this file: let only the "
+                  "plug-in's user read it, or let the data source keep the credentials"});
+}
+
 }  // namespace
 
 void LintIni(const char* ini_path, Findings* out) {
@@ -159,6 +185,8 @@ void LintIni(const char* ini_path, Findings* out) {
     out->push_back({ini_path, std::string("[") + k.section + "] " + k.name + " has " +
                                   std::to_string(n) + " characters; the plug-in " + kept});
   }
+  LintFlags(ini, ini_path, out);
+  LintPassword(ini, ini_path, out);
 }
 
 void LintQuarantine(const char* ini_path, const char* directory, const std::string& messages,

@@ -25,7 +25,8 @@ TEST(LintTest, FindsWhatTheChecksTemplatesDoNotShow) {
   testing_support::TempDir dir;
   const std::string ini = dir.File("kelvorin.INI");
   testing_support::WriteFile(ini, "[Database]\r\nSource=s\r\nRequest=" + std::string(400, 'q') +
-                                      "\r\nQuery=x\r\n[Options]\r\nskipspaces=no\r\n");
+                                      "\r\nQuery=x\r\n[Options]\r\nskipspaces=no\r\n"
+                                      "DeleteOnErrors=\r\nHeaderGuard=Off\r\n");
   kelvorin::LintIni(ini.c_str(), &found);
   EXPECT_EQ(
       Joined(found),
@@ -36,7 +37,9 @@ TEST(LintTest, FindsWhatTheChecksTemplatesDoNotShow) {
       "fails the merge of more than one row\n"
       "msg:2 merged: placeholder %%2%% left in the merged message\n" +
           ini + ": [Database] Query is not a key the plug-in reads\n" + ini +
-          ": [Database] Request has 400 characters; the plug-in keeps the first 359\n");
+          ": [Database] Request has 400 characters; the plug-in keeps the first 359\n" + ini +
+          ": [Options] DeleteOnErrors= is neither Yes nor No: the plug-in reads it as No\n" + ini +
+          ": [Options] HeaderGuard=Off is neither Yes nor No: the plug-in reads it as Yes\n");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "log_lines.h"
 #include "paths.h"
+#include "platform.h"
 #include "run.h"
 #include "run_log.h"
 
@@ -23,6 +24,9 @@ struct Progress {
 };
 
 bool Merge(Run& run, const Progress& p, MessageReport& r) {
+  // The plug-in's own check before it merges: a message it may not rewrite
+  // (read-only, or held by another writer) fails there, whatever the merge.
+  if (!MayRewrite(run.message_path, &run.failure)) return false;
   MergeOptions options = MergeOptionsOf(run);
   MergeBuffer out;
   if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out, &run.failure)) {

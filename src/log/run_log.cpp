@@ -42,12 +42,7 @@ RunLog& Log() {
 }
 
 RunLog::RunLog() {
-  platform::LockInit(&lock_);
   path_[0] = '\0';
-}
-
-RunLog::~RunLog() {
-  platform::LockDelete(&lock_);
 }
 
 void RunLog::SetObserver(Observer observer, void* context) {
@@ -71,10 +66,8 @@ void RunLog::Write(const char* text) {
   int len = std::snprintf(entry, sizeof entry, "%02i:%02i:%02i %02i-%02i-%i %s\r\n", t.hour,
                           t.minute, t.second, t.day, t.month, t.year, text);
   if (len <= 0 || static_cast<std::size_t>(len) >= sizeof entry) return;
-  platform::LockEnter(&lock_);
   AppendToFile(path_, entry, static_cast<std::size_t>(len));
   if (observer_ != nullptr) observer_(context_, entry, static_cast<std::size_t>(len));
-  platform::LockLeave(&lock_);
 }
 
 void RunLog::WritePair(const char* label, const char* value) {

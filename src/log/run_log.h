@@ -25,14 +25,12 @@ class RunLog {
   using Observer = void (*)(void* context, const char* entry, std::size_t length);
 
   RunLog();
-  ~RunLog();
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
   // Names the log file; null or a path that does not fit leaves it unnamed,
   // and an unnamed log writes no file.
   void SetPath(const char* path);
-  const char* path() const { return path_; }
 
   // Hands every later entry to observer as well; null stops that.
   void SetObserver(Observer observer, void* context);
@@ -48,7 +46,6 @@ class RunLog {
   void WritePair(const char* label, const char* value);
 
  private:
-  platform::Lock lock_;
   char path_[kLogPathCapacity];
   Observer observer_ = nullptr;
   void* context_ = nullptr;

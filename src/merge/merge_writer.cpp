@@ -208,15 +208,19 @@ bool ReplaceMessage(const char* path, const Rewrite& r, OsCause* cause) {
 
 }  // namespace
 
+bool MayRewrite(const char* path, StepFailure* failure) {
+  OsCause cause{OsCall::kOpen, {}, path};
+  return platform::CheckWritable(path, &cause.status) ||
+         Fail(failure, Failure::kOverwrite, {}, cause);
+}
+
 bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
                         const ResultTable& table, const MergeOptions& options,
                         StepFailure* failure) {
-  OsCause cause{OsCall::kOpen, {}, path};
-  if (!platform::CheckWritable(path, &cause.status)) {
-    return Fail(failure, Failure::kOverwrite, {}, cause);
-  }
+  if (!MayRewrite(path, failure)) return false;
   MergeBuffer merged;
   if (!MergeMessage(message, length, table, options, &merged, failure)) return false;
+  OsCause cause;
   if (!ReplaceMessage(path, {merged.text(), merged.size(), message, length}, &cause)) {
     return Fail(failure, Failure::kWrite, {}, cause);
   }

@@ -35,10 +35,15 @@ struct MergeOptions {
                                 const MergeOptions& options, MergeBuffer* out,
                                 StepFailure* failure);
 
-// MergeMessage, then the result put in the place of the file at path: it
-// goes to a temporary file beside the file (the one a symbolic link at path
-// leads to), flushed to disk, then replaces it in one step; where the folder
-// refuses the new file or the replace for want of rights, the file is
+// Whether the file at path may be rewritten now: it is not read-only, and no
+// other program is writing it. False with Failure::kOverwrite and the OS's
+// reason in *failure.
+[[nodiscard]] bool MayRewrite(const char* path, StepFailure* failure);
+
+// MayRewrite, MergeMessage, then the result put in the place of the file at
+// path: it goes to a temporary file beside the file (the one a symbolic link
+// at path leads to), flushed to disk, then replaces it in one step; where the
+// folder refuses the new file or the replace for want of rights, the file is
 // rewritten in place. True when the file was rewritten; false with why in
 // *failure (with the OS call that failed, on the file that path names), the
 // file left as it was (a failed rewrite in place puts the old bytes back if

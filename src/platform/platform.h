@@ -149,6 +149,24 @@ void Close(File file);
 // RemoveFile would delete: kNotAFile and kBusy as there.
 [[nodiscard]] bool MoveNoReplace(const char* from, const char* to, Status* why = nullptr);
 
+// What an operator wants to know of a file: its size, its age (seconds since
+// it was last written, by the system clock), and whether users other than
+// its owner may read it (Linux: a group or other read bit; Windows does not
+// say it in bits, and its access lists are not read: false).
+struct FileFacts {
+  std::uint64_t size = 0;
+  std::int64_t age_seconds = 0;
+  bool others_may_read = false;
+};
+
+// Fills *out for the file at path (a link: the file it leads to); kNotFound
+// when there is none.
+[[nodiscard]] bool DescribeFile(const char* path, FileFacts* out, Status* why = nullptr);
+
+// Whether name (without folder) has the form of CreateTempBeside's files, so
+// that a folder's leftovers of killed runs can be told from its messages.
+bool IsTempName(const char* name);
+
 // Whether path names an existing folder.
 bool IsFolder(const char* path);
 
@@ -185,16 +203,6 @@ LocalTime Now();
 
 // Suspends the calling thread for about ms milliseconds.
 void SleepMilliseconds(unsigned ms);
-
-// An in-process lock over the OS primitive (a critical section on Windows).
-// Storage only; LockInit must run before LockEnter/LockLeave, LockDelete after.
-struct Lock {
-  alignas(8) unsigned char storage[kLockStorageSize];
-};
-void LockInit(Lock* lock);
-void LockEnter(Lock* lock);
-void LockLeave(Lock* lock);
-void LockDelete(Lock* lock);
 
 }  // namespace platform
 

@@ -127,6 +127,7 @@ TEST(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
   platform::File f;
   ASSERT_TRUE(platform::CreateTempBeside(target.c_str(), temp, sizeof temp, &f));
   EXPECT_EQ(fs::path(temp).parent_path(), fs::path(target).parent_path());
+  EXPECT_FALSE(platform::IsTempName(".kelvorin-x"));  // a dot file, not one of ours
   EXPECT_LT(std::strlen(temp), dir.path().size() + 30) << temp;
   EXPECT_TRUE(platform::WriteAll(f, "new", 3) && platform::Flush(f));
   platform::Close(f);
@@ -137,6 +138,9 @@ TEST(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
   EXPECT_TRUE(platform::WriteAll(f, "x", 1) && platform::EndHere(f));
   platform::Close(f);
   EXPECT_EQ(ReadFile(target), "x");
+  platform::FileFacts facts;
+  ASSERT_TRUE(platform::DescribeFile(target.c_str(), &facts));
+  EXPECT_TRUE(facts.size == 1 && facts.age_seconds >= 0 && facts.age_seconds < 600);
 }
 
 }  // namespace

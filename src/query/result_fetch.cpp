@@ -62,21 +62,17 @@ namespace {
 
 // One result column: as described by the driver, and where it is bound.
 struct ColumnInfo {
-  SQLCHAR name[129];
-  SQLSMALLINT name_length;
   SQLSMALLINT sql_type;
-  SQLULEN size;  // as described; after the mapping, the bytes of its data area
-  SQLSMALLINT decimal_digits;
-  SQLSMALLINT nullable;
+  SQLULEN size;            // as described; after the mapping, the bytes of its data area
   SQLSMALLINT bound_type;  // SQL_C_SBIGINT, SQL_C_DOUBLE or SQL_C_CHAR
   std::size_t data_offset;
   std::size_t indicator_offset;
 };
 
-// The working record of one fetch: one row buffer, bound row-wise.
+// The working record of one fetch: one buffer that every column of a row is
+// bound into, reused for each row.
 struct RowBinding {
   SQLSMALLINT column_count = 0;
-  SQLULEN rows_per_fetch = 1;
   std::size_t row_size = 0;
   ColumnInfo* columns = nullptr;        // owned
   unsigned char* row_buffer = nullptr;  // owned
@@ -99,8 +95,8 @@ SQLSMALLINT BoundType(SQLSMALLINT sql_type) {
 // the server, two per table, a third of a whole run's time. The field gives
 // dates and times as SQL_DATETIME, which binds as text like their own codes.
 bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c, StepFailure* failure) {
-  SQLRETURN rc = SQLDescribeCol(statement, number, c.name, sizeof c.name, &c.name_length, nullptr,
-                                &c.size, &c.decimal_digits, nullptr);
+  SQLRETURN rc =
+      SQLDescribeCol(statement, number, nullptr, 0, nullptr, nullptr, &c.size, nullptr, nullptr);
   if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure)) return false;
   SQLLEN type = SQL_UNKNOWN_TYPE;
   rc = SQLColAttribute(statement, number, SQL_DESC_TYPE, nullptr, 0, nullptr, &type);
@@ -275,21 +271,6 @@ bool StoreRow(SQLHSTMT statement, RowBinding& b, bool cut) {
   return true;
 }
 
-bool SetAttribute(SQLHSTMT statement, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length,
-                  StepFailure* failure) {
-  SQLRETURN rc = SQLSetStmtAttr(statement, attribute, value, length);
-  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure);
-}
-
-bool SetRowWiseBinding(SQLHSTMT statement, RowBinding& b, SQLULEN* rows_fetched) {
-  return SetAttribute(statement, SQL_ATTR_ROW_BIND_TYPE,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(b.row_size)),
-                      SQL_IS_UINTEGER, b.failure) &&
-         SetAttribute(statement, SQL_ATTR_ROW_ARRAY_SIZE,
-                      reinterpret_cast<SQLPOINTER>(b.rows_per_fetch), SQL_IS_UINTEGER, b.failure) &&
-         SetAttribute(statement, SQL_ATTR_ROWS_FETCHED_PTR, rows_fetched, 0, b.failure);
-}
-
 // Reads the whole result. A row that comes with a warning (a value cut to its
 // area that cannot be read whole) or an error fails the fetch: merging the
 // rows before it would send a message with rows silently missing.
@@ -312,21 +293,18 @@ bool FetchRows(SQLHSTMT statement, RowBinding& b) {
 }
 
 // The columns stay bound to the row buffer that is about to be freed: unbind
-// them so nothing can write there, and the fetch counter with them.
+// them so nothing can write there.
 bool Unbind(SQLHSTMT statement, StepFailure* failure) {
   SQLRETURN rc = SQLFreeStmt(statement, SQL_UNBIND);
-  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure) &&
-         SetAttribute(statement, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0, failure);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure);
 }
 
 bool BindAndFetch(SQLHSTMT statement, RowBinding& b) {
   if (!DescribeColumns(statement, b)) return false;
   LayOutRow(b);
-  b.row_buffer = static_cast<unsigned char*>(platform::Allocate(b.row_size * b.rows_per_fetch));
+  b.row_buffer = static_cast<unsigned char*>(platform::Allocate(b.row_size));
   if (b.row_buffer == nullptr) return Fail(b.failure, Failure::kOutOfMemory);
-  SQLULEN rows_fetched = 0;
-  bool fetched = BindColumns(statement, b) && SetRowWiseBinding(statement, b, &rows_fetched) &&
-                 FetchRows(statement, b);
+  bool fetched = BindColumns(statement, b) && FetchRows(statement, b);
   return Unbind(statement, b.failure) && fetched;
 }
 

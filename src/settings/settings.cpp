@@ -32,15 +32,15 @@ bool ResolveRequest(const char* directory, char* request) {
   return true;
 }
 
-// A flag is on when its value is "Yes", ASCII case ignored.
-bool IsYes(const char* value) {
-  const char* yes = "yes";
-  for (int i = 0; i < 4; ++i) {
-    char c = value[i];
+// Whether value is word (lower case), ASCII case ignored: the whole value,
+// so that "Yesterday" is no "Yes".
+bool IsWord(const char* value, const char* word) {
+  for (;; ++value, ++word) {
+    char c = *value;
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != yes[i]) return false;
+    if (c != *word) return false;
+    if (c == '\0') return true;
   }
-  return true;
 }
 
 // A number as atoi reads it: leading white space, an optional sign, the digits
@@ -63,7 +63,7 @@ int DecimalValue(const char* text) {
 bool ReadFlag(const platform::Profile& ini, const char* key) {
   char value[kOptionCapacity];
   ini.Read(kOptions, key, "Yes", value, sizeof value);
-  return IsYes(value);
+  return FlagIsOn(key, value);
 }
 
 int ReadNumber(const platform::Profile& ini, const char* key) {
@@ -91,6 +91,13 @@ bool ReadDatabase(const platform::Profile& ini, const char* ini_path, const char
 }
 
 }  // namespace
+
+bool FlagIsOn(const char* key, const char* value) {
+  // The header guard keeps one recipient's mail from reaching another, so a
+  // value that is not plainly "No" ("On", "1", "Yes ; keep it") keeps it on.
+  if (IsWord(key, "headerguard")) return !IsWord(value, "no");
+  return IsWord(value, "yes");
+}
 
 bool ReadSettings(const char* ini_path, const char* directory, Settings* out,
                   StepFailure* failure) {

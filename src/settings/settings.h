@@ -29,6 +29,11 @@ struct Settings {
   bool QuarantineTooLong = false;          // set, but too long to be held: Quarantine is empty
 };
 
+// Whether the plug-in reads value as on for the [Options] flag key:
+// DeleteOnErrors and SkipSpaces are on only for "Yes", HeaderGuard is off only
+// for "No" (ASCII case ignored, the whole value).
+bool FlagIsOn(const char* key, const char* value);
+
 // Fills *out from the INI file at ini_path; a bare Request name is taken from
 // directory (the program's folder, with its trailing separator). Either may
 // be empty when it cannot be had. True when every required key was read;

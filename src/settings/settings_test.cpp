@@ -46,6 +46,8 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
        "FormatRight=99999999999\r\n", "s|||%%|<dir>q|del|noskip|0|2147483647", ""},
       {db + "Request=sub" + kSep + "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\n",
        "s|||%kelvorin%|sub" + kSep + "q|del|skip|-3|0", ""},
+      {db + q + "[Options]\r\nDeleteOnErrors=Yesterday\r\nSkipSpaces=On\r\nHeaderGuard=On\r\n",
+       "s|||%kelvorin%|<dir>q|keep|noskip|0|0", ""},  // only No turns the guard off
       {db + "Request=sub" + kOtherSep + "q\r\n",
        "s|||%kelvorin%|<dir>sub" + kOtherSep + "q|del|skip|0|0", ""},
       {db + "Request=" + long_path + "\r\n",  // cut to its capacity, then kept

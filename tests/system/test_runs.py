@@ -1,7 +1,7 @@
 """Either program (Linux, or the .exe under Wine): run outcomes (the banner, configuration errors,
 the error policy, the quarantine, the log, message paths a host may hand over), and kelvorin-check
 beside it. Rows merge on SQLite, where a SELECT needs no table."""
-import os
+import os, subprocess
 from harness import CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, MERGED, P = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
@@ -97,7 +97,37 @@ TALLY = ['3 messages in spool', 'would merge        2', 'would fail         1', 
          'c.txt: ' + NO_RCPT_LOG, 'b.txt:5: placeholder %%3%%',  # the dot file passed over
          "Quarantine is the messages' own folder"]  # c.txt is deleted then: SUMMARY
 SUMMARY = ['runs               3', 'completed          2', 'failed             1',
-           '1  ' + NO_RCPT_LOG, 'deleted            1', 'slowest minute: ']
+           '1  ' + NO_RCPT_LOG, 'deleted            1', 'runs a minute: lowest ']
+TEMP = '~kelvorin-1-1.tmp' if RUNNER else '.kelvorin-AbC123'  # a killed run's, of 5 bytes
+
+
+def nobody(sh):  # Linux only: rights that root passes by
+    return dict(prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'],
+                arrange=lambda d, t: subprocess.run('chown -R nobody:nogroup . && ' + sh,
+                                                    shell=True, cwd=d, check=True))
+
+
+ARGS = [  # arguments, exit status, a fragment of the output, what differs (None: no such file)
+    (['--help'], 0, 'kelvorin-check FOLDER [--ini PATH]', {}),
+    (['msg.txt', '--recipient', 'bob@example.com'], 0, 'Hi bob@example.com', {}),
+    (['msg.txt', '--ini', 'plain.INI'], 1, 'Hi x\r\n', {}),  # and: no %recipient% in the query
+    (['absent.txt'], 2, 'no such file absent.txt', {}),
+    (['spool'], 2, 'cannot read the settings file', {'files': {'kelvorin.INI': None}}),
+    (['spool'], 1, TEMP + '  5 bytes, ', {}),
+    (['spool', '--recipient', 'bob@example.com'], 2, 'not a FOLDER', {}),
+    (['spool', '--recipient', 'a\\b'], 2, 'bad arguments', {}),
+    (['msg.txt', '--recipient', ''], 2, 'bad arguments', {}),
+    (['--log', 'kelvorin.LOG', '--since', ''], 2, 'bad arguments', {}),
+    (['--log'], 2, 'bad arguments', {}),
+    (['--log', 'absent.LOG'], 2, 'cannot read the log', {}),
+] + ([] if RUNNER else [  # rights as the Linux program meets them
+    (['msg.txt'], 1, 'would fail with "ERROR: can\'t overwrite message file"',
+     nobody('chmod 444 msg.txt')),
+    (['spool'], 2, 'cannot read the folder', nobody('chmod 0 spool')),
+    (['msg.txt'], 1, 'Password is set and other users may read', dict(
+        arrange=lambda d, t: os.chmod(d + '/kelvorin.INI', 0o640),
+        files={'kelvorin.INI': ini(db='Password=pw\r\n')})),
+])
 
 
 class Check(Case):
@@ -126,7 +156,14 @@ class Check(Case):
             self.run_prog({}, args=['spool/' + name], d=r.d, path='spool/' + name)
         out = self.run_prog({}, args=['--log', 'kelvorin.LOG'], d=r.d, prog=CHECK, status=1).out
         self.assertEqual([s for s in SUMMARY if s not in out], [], out)
-        self.run_prog({}, args=['--log'], d=r.d, prog=CHECK, status=2)  # bad arguments
-        self.run_prog({}, args=['spool', '--recipient', 'a\\b'], d=r.d, prog=CHECK, status=2)
-        os.remove(r.d + '/kelvorin.INI')
-        self.run_prog({}, args=['spool'], d=r.d, prog=CHECK, status=2)  # no INI
+
+    def test_arguments(self):
+        base = {'kelvorin.INI': ini(), 'query.sql': "SELECT '%recipient%'", 'msg.txt': MSG,
+                'plain.INI': ini().replace('query', 'plain'), 'plain.sql': "SELECT 'x'",
+                'spool/' + TEMP: 'xxxxx'}
+        for args, status, said, row in ARGS:
+            with self.subTest(' '.join(args)):
+                row = dict(row)
+                files = {k: v for k, v in {**base, **row.pop('files', {})}.items() if v is not None}
+                r = self.run_prog(files, args=args, prog=CHECK, status=status, **row)
+                self.assertIn(said, r.out + r.err)

@@ -15,8 +15,6 @@ constexpr std::size_t kMaxName = NAME_MAX;
 // Linux programs usually carry no extension: "kelvorin" reads "kelvorin.INI"
 // rather than losing the last three letters of its name.
 constexpr bool kSuffixBareProgramName = true;
-// Room for a pthread_mutex_t.
-constexpr std::size_t kLockStorageSize = 64;
 
 }  // namespace platform
 

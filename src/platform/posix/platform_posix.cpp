@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -180,12 +179,6 @@ void SyncFolderOf(const char* path) {
   ::close(fd);
 }
 
-pthread_mutex_t* Mutex(Lock* lock) {
-  return reinterpret_cast<pthread_mutex_t*>(lock->storage);
-}
-
-static_assert(sizeof(pthread_mutex_t) <= kLockStorageSize, "lock storage too small");
-
 }  // namespace
 
 void Describe(int code, char* out, std::size_t cap) {
@@ -341,6 +334,21 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
   return true;
 }
 
+bool DescribeFile(const char* path, FileFacts* out, Status* why) {
+  struct stat info;
+  if (::stat(path, &info) != 0) return Failed(why);
+  out->size = static_cast<std::uint64_t>(info.st_size);
+  out->age_seconds = static_cast<std::int64_t>(::time(nullptr) - info.st_mtime);
+  out->others_may_read = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  return true;
+}
+
+bool IsTempName(const char* name) {
+  constexpr char kPrefix[] = ".kelvorin-";  // and mkostemp's six characters
+  return std::strncmp(name, kPrefix, sizeof kPrefix - 1) == 0 &&
+         std::strlen(name) == sizeof kPrefix - 1 + 6;
+}
+
 bool IsFolder(const char* path) {
   struct stat info;
   return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
@@ -384,19 +392,6 @@ void SleepMilliseconds(unsigned ms) {
   struct timespec wait = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
-}
-
-void LockInit(Lock* lock) {
-  ::pthread_mutex_init(Mutex(lock), nullptr);
-}
-void LockEnter(Lock* lock) {
-  ::pthread_mutex_lock(Mutex(lock));
-}
-void LockLeave(Lock* lock) {
-  ::pthread_mutex_unlock(Mutex(lock));
-}
-void LockDelete(Lock* lock) {
-  ::pthread_mutex_destroy(Mutex(lock));
 }
 
 }  // namespace platform

@@ -13,8 +13,6 @@ constexpr std::size_t kMaxPath = 260;
 constexpr std::size_t kMaxName = 255;
 // Windows names are always replaced in their last three characters.
 constexpr bool kSuffixBareProgramName = false;
-// Room for a CRITICAL_SECTION (40 bytes on x64).
-constexpr std::size_t kLockStorageSize = 64;
 
 }  // namespace platform
 

@@ -14,7 +14,6 @@ namespace platform {
 namespace {
 
 static_assert(kMaxPath == MAX_PATH, "kMaxPath must equal MAX_PATH");
-static_assert(sizeof(CRITICAL_SECTION) <= kLockStorageSize, "lock storage too small");
 
 // The one place where a Win32 error becomes a Status.
 Status::Kind FromError(DWORD error) {
@@ -102,10 +101,6 @@ bool NoDiskFile(const char* path) {
   DWORD type = FILE_TYPE_UNKNOWN;
   if (!Identify(path, &info, &type)) return type != FILE_TYPE_UNKNOWN && type != FILE_TYPE_DISK;
   return type != FILE_TYPE_DISK || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-CRITICAL_SECTION* Section(Lock* lock) {
-  return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
 }
 
 // "\\?\C:\..." or "\\?\UNC\server\..." as the ANSI calls take them.
@@ -314,6 +309,34 @@ bool MoveNoReplace(const char* from, const char* to, Status* why) {
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
 }
 
+namespace {
+
+// FILETIME counts 100-nanosecond steps.
+std::int64_t Ticks(const FILETIME& t) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
+}
+
+}  // namespace
+
+bool DescribeFile(const char* path, FileFacts* out, Status* why) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return Failed(why);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  out->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  out->age_seconds = (Ticks(now) - Ticks(data.ftLastWriteTime)) / 10000000;
+  out->others_may_read = false;
+  return true;
+}
+
+bool IsTempName(const char* name) {
+  constexpr char kPrefix[] = "~kelvorin-", kSuffix[] = ".tmp";
+  const std::size_t n = std::strlen(name), prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
+  return n > prefix + suffix && std::strncmp(name, kPrefix, prefix) == 0 &&
+         std::strcmp(name + n - suffix, kSuffix) == 0;
+}
+
 bool IsFolder(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -359,19 +382,6 @@ LocalTime Now() {
 
 void SleepMilliseconds(unsigned ms) {
   Sleep(ms);
-}
-
-void LockInit(Lock* lock) {
-  InitializeCriticalSection(Section(lock));
-}
-void LockEnter(Lock* lock) {
-  EnterCriticalSection(Section(lock));
-}
-void LockLeave(Lock* lock) {
-  LeaveCriticalSection(Section(lock));
-}
-void LockDelete(Lock* lock) {
-  DeleteCriticalSection(Section(lock));
 }
 
 }  // namespace platform
