@@ -13,8 +13,9 @@ OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts='[Options]\r\nDeleteOnErro
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
-LOAD, DENIED, BUSY = "ERROR: can't load file ", 'Permission denied', 'Resource temporarily unavailable'
-NO_QUERY, TEMP = [RAN[0], LOAD + '<dir>/query.sql'], 'spool/.kelvorin-XXXXXX'
+LOAD, NO_QUERY, TEMP = "ERROR: can't load file ", [RAN[0]], 'spool/.kelvorin-XXXXXX'
+NOSPACE, DENIED = 'No space left on device', 'Permission denied'
+BUSY = 'Resource temporarily unavailable'  # flock's EWOULDBLOCK: another opener holds the file
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 NOISE = ''.join(random.Random(1).choices([chr(b) for b in range(1, 256) if b != 37], k=65536))
@@ -25,7 +26,7 @@ def cause(reason, call, path='spool/msg.txt'):  # the line after a failure that 
 
 
 WRITE = lambda reason, call: RAN + ['ERROR: file writing error', cause(reason, call)]
-NO_QUERY += [cause(DENIED, 'open', '<dir>/query.sql')]
+NO_QUERY += [LOAD + '<dir>/query.sql', cause(DENIED, 'open', '<dir>/query.sql')]
 
 
 def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
@@ -52,14 +53,15 @@ def nobody(sh, **more):  # all but what sh takes away again handed to nobody
 
 
 FAULTS = [  # name, expected log (None: none at all), message afterwards (None: deleted), how
-    ('write: no space', WRITE('No space left on device', 'write'), OLD, shim('write:1:fail:28', ini=KEPT)),
+    ('write: no space', WRITE(NOSPACE, 'write'), OLD, shim('write:1:fail:28', ini=KEPT)),
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
     ('short write', RAN + [DONE], NEW, shim('write:1:short:0')),
-    ('flush: I/O error', WRITE('Input/output error', 'flush'), OLD, shim('fsync:1:fail:5', ini=KEPT)),
-    ('rename: no space', WRITE('No space left on device', 'rename'), OLD, shim('rename:1:fail:28', ini=KEPT)),
+    ('flush: I/O error', WRITE('Input/output error', 'flush'), OLD, shim('fsync:1:fail:5',
+                                                                         ini=KEPT)),
+    ('rename: no space', WRITE(NOSPACE, 'rename'), OLD, shim('rename:1:fail:28', ini=KEPT)),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
     ('folder flush refused', RAN + [DONE], NEW, shim('fsync:1:fail:5', '*/spool')),
-    ('no inode left', WRITE('No space left on device', 'create') + [DELETED], None, shell(TMPFS % 'nr_inodes=2')),
+    ('no inode left', WRITE(NOSPACE, 'create') + [DELETED], None, shell(TMPFS % 'nr_inodes=2')),
     # Killed: the old text or the whole merge, never a part; the temporary file may stay.
     ('killed before flush', RAN, OLD, shim('fsync:1:kill:0', left=[TEMP])),
     ('killed before rename', RAN, OLD, shim('rename:1:kill:0', left=[TEMP])),
@@ -85,7 +87,8 @@ FAULTS = [  # name, expected log (None: none at all), message afterwards (None: 
      dict(prefix=['flock', '-ox', 'spool/msg.txt'])),
     # The moved name and its .reason share a stem cut so that both fit a folder.
     ('255-byte name quarantined', ['+++ Process: spool/' + 'm' * 255, LOAD + '<dir>/query.sql',
-     cause('No such file or directory', 'open', '<dir>/query.sql'), '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248], None, dict(
+     cause('No such file or directory', 'open', '<dir>/query.sql'),
+     '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248], None, dict(
          path='spool/' + 'm' * 255, query=None, ini=ini(opts='[Options]\r\nQuarantine=q\r\n'),
          files={'q/.keep': ''}, left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason'])),
     # A driver's warning on a row (here a fraction cut) may mean a changed value: no merge.

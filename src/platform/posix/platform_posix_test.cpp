@@ -1,11 +1,9 @@
 // Linux only: a replaced message keeps its permission bits, and the new file
 // is a dot file that a host scanning the folder passes by.
-#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
-#include <utility>
 
 #include "platform.h"
 #include "test_support.h"
@@ -24,13 +22,4 @@ TEST(PosixReplaceTest, TempIsADotFileAndTheMessageKeepsItsPermissionBits) {
   struct stat info;
   ASSERT_EQ(::stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
-}
-
-TEST(PosixDescribeTest, GivesTheTextOfErrno) {
-  for (auto [code, text] :
-       {std::pair{ENOSPC, "No space left on device"}, {EIO, "Input/output error"}}) {
-    char out[100];
-    platform::Describe(code, out, sizeof out);
-    EXPECT_STREQ(out, text);
-  }
 }
