@@ -1,6 +1,7 @@
 #include "failure.h"
 
 #include <cstring>
+#include <utility>
 
 #include "run_log.h"
 

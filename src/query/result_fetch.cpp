@@ -1,7 +1,6 @@
 #include "result_fetch.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
