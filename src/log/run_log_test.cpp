@@ -49,9 +49,9 @@ TEST_F(RunLogTest, WaitsForAnotherWriterAndGivesUpInTheEnd) {
   platform::File holder;
   ASSERT_TRUE(platform::OpenForAppend(path_.c_str(), &holder));
   log_.Write("given up");
-  std::thread release([holder] {
+  std::thread release([&holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    platform::Close(holder);
+    holder.Close();
   });
   log_.Write("after the wait");
   release.join();

@@ -148,7 +148,7 @@ struct Rewrite {
 
 // Writes bytes into the file in hand and cuts it off there, flushed to the
 // disk. True when all of it succeeded; else the call that failed is in *cause.
-bool WriteWhole(platform::File file, const char* bytes, std::size_t n, OsCause* cause) {
+bool WriteWhole(const platform::File& file, const char* bytes, std::size_t n, OsCause* cause) {
   cause->call = OsCall::kWrite;
   if (!platform::WriteAll(file, bytes, n, &cause->status) ||
       !platform::EndHere(file, &cause->status)) {
@@ -163,13 +163,12 @@ bool WriteWhole(platform::File file, const char* bytes, std::size_t n, OsCause* 
 // crash-safe like the replace, so a failed rewrite puts the old bytes back
 // as well as it can. False with the call that failed in *cause.
 bool RewriteInPlace(const char* path, const Rewrite& r, OsCause* cause) {
-  platform::File file = platform::kNoFile;
+  platform::File file;
   cause->call = OsCall::kOpen;
   if (!platform::OpenForRewrite(path, &file, &cause->status)) return false;
   bool ok = WriteWhole(file, r.text, r.size, cause);
   OsCause restoring;
   if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, &restoring);
-  platform::Close(file);
   return ok;
 }
 
@@ -193,13 +192,13 @@ bool ReplaceMessage(const char* path, const Rewrite& r, OsCause* cause) {
   if (!TargetOf(path, target, sizeof target)) return false;
   cause->path = target;
   char temp[platform::kMaxPath + 64];
-  platform::File file = platform::kNoFile;
+  platform::File file;
   cause->call = OsCall::kCreate;
   if (!platform::CreateTempBeside(target, temp, sizeof temp, &file, &cause->status)) {
     return cause->status.kind == platform::Status::kDenied && RewriteInPlace(target, r, cause);
   }
   bool ok = WriteWhole(file, r.text, r.size, cause);
-  platform::Close(file);  // Windows cannot move a file that is still open
+  file.Close();  // Windows cannot move a file that is still open
   if (ok) cause->call = OsCall::kRename;
   if (ok && platform::ReplaceWith(temp, target, &cause->status)) return true;
   (void)platform::RemoveFile(temp);

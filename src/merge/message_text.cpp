@@ -15,7 +15,7 @@ constexpr std::size_t kPrefixLength = sizeof kRecipientPrefix - 1;
 
 // Reads size bytes of an open file into a new buffer; null on any failure,
 // the OS's reason in *why when the OS refused.
-char* ReadOpenFile(platform::File file, std::size_t* length, platform::Status* why) {
+char* ReadOpenFile(const platform::File& file, std::size_t* length, platform::Status* why) {
   std::uint64_t size = 0;
   if (!platform::FileSize(file, &size, why) || size == 0 || size >= SIZE_MAX) return nullptr;
   char* text = static_cast<char*>(platform::Allocate(static_cast<std::size_t>(size) + 1));
@@ -34,13 +34,12 @@ char* ReadOpenFile(platform::File file, std::size_t* length, platform::Status* w
 
 bool LoadWholeFile(const char* path, char** out, std::size_t* length, OsCause* cause) {
   OsCause failed{OsCall::kOpen, {}, path};
-  platform::File file = platform::kNoFile;
+  platform::File file;
   std::size_t read = 0;
   char* text = nullptr;
   if (platform::OpenForRead(path, &file, &failed.status)) {
     failed.call = OsCall::kRead;
     text = ReadOpenFile(file, &read, &failed.status);
-    platform::Close(file);
   }
   if (text == nullptr) {
     if (cause != nullptr) *cause = failed;

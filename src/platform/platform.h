@@ -33,9 +33,38 @@ struct Status {
 // FormatMessageA on Windows), on one line, into out (cap bytes, cut to fit).
 void Describe(int code, char* out, std::size_t cap);
 
-// An open file. Only the functions below may use it.
-using File = std::intptr_t;
-constexpr File kNoFile = -1;
+// An open file, or none (as made). It owns what it holds and closes it when
+// it goes or is moved onto; a move hands the file on and leaves none behind.
+// Only the functions below may use it.
+class File {
+ public:
+  File() = default;
+  ~File() { Close(); }
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = kNone;
+    }
+    return *this;
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Whether a file is held.
+  bool IsOpen() const { return handle_ != kNone; }
+
+  // Closes the file now, for where it must be closed before the next step
+  // (Windows moves or deletes no file that is still open); then holds none.
+  // Harmless when none is held.
+  void Close();
+
+ private:
+  friend struct FileHandle;                   // the backend's access to the OS's handle
+  static constexpr std::intptr_t kNone = -1;  // no fd, INVALID_HANDLE_VALUE
+  std::intptr_t handle_ = kNone;
+};
 
 // Full path of the running executable into out (cap bytes, NUL included).
 // False, with out empty, when it cannot be had or does not fit.
@@ -72,7 +101,9 @@ class Profile {
 
 // The three Open functions open only a regular file, or one a link leads to,
 // and find out without waiting: kNotAFile for anything else (a FIFO would
-// otherwise wait for a writer, a folder or device is no message).
+// otherwise wait for a writer, a folder or device is no message). They, and
+// CreateNew and CreateTempBeside, close any file *out held first; *out then
+// owns the file opened, or holds none when the call failed.
 
 // Opens an existing file for reading. While it is open others may read it but
 // not write it; fails with kBusy while another opener holds it for writing.
@@ -91,27 +122,25 @@ class Profile {
 [[nodiscard]] bool CreateNew(const char* path, File* out, Status* why = nullptr);
 
 // Size in bytes of an open file into *size.
-[[nodiscard]] bool FileSize(File file, std::uint64_t* size, Status* why = nullptr);
+[[nodiscard]] bool FileSize(const File& file, std::uint64_t* size, Status* why = nullptr);
 
 // Reads n bytes from the current position into buffer, fewer only at the end
 // of the file; the count read goes to *got.
-[[nodiscard]] bool Read(File file, void* buffer, std::size_t n, std::size_t* got,
+[[nodiscard]] bool Read(const File& file, void* buffer, std::size_t n, std::size_t* got,
                         Status* why = nullptr);
 
 // Writes all n bytes at the current position; a short write is a failure.
-[[nodiscard]] bool WriteAll(File file, const void* data, std::size_t n, Status* why = nullptr);
+[[nodiscard]] bool WriteAll(const File& file, const void* data, std::size_t n,
+                            Status* why = nullptr);
 
 // Moves to the start of file.
-[[nodiscard]] bool Rewind(File file, Status* why = nullptr);
+[[nodiscard]] bool Rewind(const File& file, Status* why = nullptr);
 
 // Cuts file off at the current position.
-[[nodiscard]] bool EndHere(File file, Status* why = nullptr);
+[[nodiscard]] bool EndHere(const File& file, Status* why = nullptr);
 
 // Forces what was written to file onto the disk.
-[[nodiscard]] bool Flush(File file, Status* why = nullptr);
-
-// Closes a file that an Open function returned. kNoFile is ignored.
-void Close(File file);
+[[nodiscard]] bool Flush(const File& file, Status* why = nullptr);
 
 // Deletes a regular file (a link: the link itself). Leaves alone what is no
 // regular file (kNotAFile) and a file another opener holds open (kBusy), as

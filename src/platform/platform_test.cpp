@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -88,7 +89,10 @@ TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
   }
   EXPECT_FALSE(platform::CheckWritable(path.c_str(), &why));
   EXPECT_TRUE(platform::WriteAll(writer, "one\r\n", 5));
-  platform::Close(writer);
+  {
+    platform::File moved = std::move(writer);  // hands the file on, holding none after
+    EXPECT_FALSE(writer.IsOpen());
+  }  // and closes it when it goes: a reader gets in
   ASSERT_TRUE(platform::OpenForRead(path.c_str(), &reader));
   ASSERT_TRUE(platform::OpenForRead(path.c_str(), &other));
   EXPECT_FALSE(platform::OpenForAppend(path.c_str(), &writer, &why));
@@ -106,8 +110,6 @@ TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
   }
   EXPECT_FALSE(platform::OpenForRead(dir.File("folder").c_str(), &other, &why));
   EXPECT_EQ(std::make_pair(why.kind, why.code), std::make_pair(platform::Status::kNotAFile, 0));
-  platform::Close(reader);
-  platform::Close(other);
   EXPECT_FALSE(platform::OpenForRead(dir.File("absent.txt").c_str(), &other, &why));
   EXPECT_EQ(why.kind, platform::Status::kNotFound);
   char text[200];  // the OS's own reason on one line, in Linux's, Windows' or Wine's words
@@ -133,13 +135,13 @@ TEST(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
   EXPECT_FALSE(platform::IsTempName(".kelvorin-x"));  // a dot file, not one of ours
   EXPECT_LT(std::strlen(temp), dir.path().size() + 30) << temp;
   EXPECT_TRUE(platform::WriteAll(f, "new", 3) && platform::Flush(f));
-  platform::Close(f);
+  f.Close();
   EXPECT_EQ(ReadFile(target), "old text");
   ASSERT_TRUE(platform::ReplaceWith(temp, target.c_str()));
   EXPECT_FALSE(fs::exists(temp));
   ASSERT_TRUE(platform::OpenForRewrite(target.c_str(), &f));
   EXPECT_TRUE(platform::WriteAll(f, "x", 1) && platform::EndHere(f));
-  platform::Close(f);
+  f.Close();
   EXPECT_EQ(ReadFile(target), "x");
   platform::FileFacts facts;
   ASSERT_TRUE(platform::DescribeFile(target.c_str(), &facts));

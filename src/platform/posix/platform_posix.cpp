@@ -19,9 +19,16 @@
 #include <string>
 
 #include "fault.h"
+#include "file_handle.h"
 #include "platform.h"
 
 namespace platform {
+
+void File::Close() {
+  if (handle_ != kNone) ::close(static_cast<int>(handle_));
+  handle_ = kNone;
+}
+
 namespace {
 
 // The one place where errno becomes a Status.
@@ -56,7 +63,7 @@ bool Tripped(int error, Status* why) {
 }
 
 bool Opened(int fd, File* out) {
-  *out = fd;
+  FileHandle::Take(out, fd);
   return true;
 }
 
@@ -100,7 +107,7 @@ bool OpenRegular(const char* path, int flags, int* out, Status* why) {
 
 // Opens path with flags and takes the flock that stands for the share mode.
 bool OpenLocked(const char* path, int flags, int lock, File* out, Status* why) {
-  *out = kNoFile;
+  out->Close();
   int fd = -1;
   return OpenRegular(path, flags, &fd, why) && TakeLock(fd, lock, nullptr, why) && Opened(fd, out);
 }
@@ -217,18 +224,18 @@ bool CreateNew(const char* path, File* out, Status* why) {
   return OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL, LOCK_EX, out, why);
 }
 
-bool FileSize(File file, std::uint64_t* size, Status* why) {
+bool FileSize(const File& file, std::uint64_t* size, Status* why) {
   struct stat info;
-  if (::fstat(static_cast<int>(file), &info) != 0) return Failed(why);
+  if (::fstat(FileHandle::Of(file), &info) != 0) return Failed(why);
   *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 
-bool Read(File file, void* buffer, std::size_t n, std::size_t* got, Status* why) {
+bool Read(const File& file, void* buffer, std::size_t n, std::size_t* got, Status* why) {
   char* at = static_cast<char*>(buffer);
   *got = 0;
   while (*got < n) {
-    ssize_t part = ::read(static_cast<int>(file), at + *got, n - *got);
+    ssize_t part = ::read(FileHandle::Of(file), at + *got, n - *got);
     if (part < 0 && errno == EINTR) continue;
     if (part < 0) return Failed(why);
     if (part == 0) break;
@@ -237,11 +244,11 @@ bool Read(File file, void* buffer, std::size_t n, std::size_t* got, Status* why)
   return true;
 }
 
-bool WriteAll(File file, const void* data, std::size_t n, Status* why) {
+bool WriteAll(const File& file, const void* data, std::size_t n, Status* why) {
   if (fault::Trip(fault::Op::kWrite)) return Tripped(EIO, why);
   const char* at = static_cast<const char*>(data);
   while (n > 0) {
-    ssize_t put = ::write(static_cast<int>(file), at, n);
+    ssize_t put = ::write(FileHandle::Of(file), at, n);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return Failed(why);
     at += put;
@@ -250,21 +257,14 @@ bool WriteAll(File file, const void* data, std::size_t n, Status* why) {
   return true;
 }
 
-void Close(File file) {
-  if (file != kNoFile) ::close(static_cast<int>(file));
-}
-
 bool RemoveFile(const char* path, Status* why) {
   return WhileLocked(path, why, [path] { return ::unlink(path) == 0; });
 }
 
 bool CheckWritable(const char* path, Status* why) {
   Status status;
-  File file = kNoFile;
-  if (OpenForRewrite(path, &file, &status)) {
-    Close(file);
-    return true;
-  }
+  File file;
+  if (OpenForRewrite(path, &file, &status)) return true;
   if (status.kind == Status::kNotFound && IsFolder(FolderOf(path).c_str())) return true;
   if (why) *why = status;
   return false;
@@ -285,7 +285,7 @@ bool ResolvePath(const char* path, char* out, std::size_t cap) {
 
 bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File* out,
                       Status* why) {
-  *out = kNoFile;
+  out->Close();
   if (!TempName(target, temp_path, cap)) {
     errno = ENAMETOOLONG;
     return Failed(why);
@@ -298,18 +298,18 @@ bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File
   return Opened(fd, out);
 }
 
-bool Rewind(File file, Status* why) {
-  return ::lseek(static_cast<int>(file), 0, SEEK_SET) == 0 || Failed(why);
+bool Rewind(const File& file, Status* why) {
+  return ::lseek(FileHandle::Of(file), 0, SEEK_SET) == 0 || Failed(why);
 }
 
-bool EndHere(File file, Status* why) {
-  off_t at = ::lseek(static_cast<int>(file), 0, SEEK_CUR);
-  return (at >= 0 && ::ftruncate(static_cast<int>(file), at) == 0) || Failed(why);
+bool EndHere(const File& file, Status* why) {
+  off_t at = ::lseek(FileHandle::Of(file), 0, SEEK_CUR);
+  return (at >= 0 && ::ftruncate(FileHandle::Of(file), at) == 0) || Failed(why);
 }
 
-bool Flush(File file, Status* why) {
+bool Flush(const File& file, Status* why) {
   if (fault::Trip(fault::Op::kFlush)) return Tripped(EIO, why);
-  return ::fsync(static_cast<int>(file)) == 0 || Failed(why);
+  return ::fsync(FileHandle::Of(file)) == 0 || Failed(why);
 }
 
 bool ReplaceWith(const char* from, const char* to, Status* why) {

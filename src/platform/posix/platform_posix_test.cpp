@@ -17,7 +17,7 @@ TEST(PosixReplaceTest, TempIsADotFileAndTheMessageKeepsItsPermissionBits) {
   platform::File f;
   ASSERT_TRUE(platform::CreateTempBeside(target.c_str(), temp, sizeof temp, &f));
   EXPECT_EQ(std::string(temp).rfind(dir.File(".kelvorin-"), 0), 0u) << temp;
-  platform::Close(f);
+  f.Close();
   ASSERT_TRUE(platform::ReplaceWith(temp, target.c_str()));
   struct stat info;
   ASSERT_EQ(::stat(target.c_str(), &info), 0);

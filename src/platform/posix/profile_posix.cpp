@@ -1,11 +1,11 @@
 // The INI reader of the Linux backend: the lookup rules of the Win32
 // GetPrivateProfileStringA, so one settings file means the same on both.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 
+#include "file_handle.h"
 #include "platform.h"
 
 namespace platform {
@@ -44,15 +44,15 @@ bool SameName(Span s, const char* name) {
   return true;
 }
 
-// The bytes of the open file fd in a new buffer with a NUL behind them, or
+// The bytes of the open file in a new buffer with a NUL behind them, or
 // null. Win32 takes a file with a NUL byte for some other encoding and finds
 // no key in it; such a settings file is damaged anyway, so it reads as missing.
-char* ReadText(int fd, std::size_t* size) {
+char* ReadText(const File& file, std::size_t* size) {
   std::uint64_t bytes = 0;
-  if (!FileSize(fd, &bytes) || bytes >= SIZE_MAX) return nullptr;
+  if (!FileSize(file, &bytes) || bytes >= SIZE_MAX) return nullptr;
   char* text = static_cast<char*>(Allocate(static_cast<std::size_t>(bytes) + 1));
   std::size_t got = 0;
-  if (text == nullptr || !Read(fd, text, static_cast<std::size_t>(bytes), &got) ||
+  if (text == nullptr || !Read(file, text, static_cast<std::size_t>(bytes), &got) ||
       std::memchr(text, '\0', got) != nullptr) {
     Release(text);
     return nullptr;
@@ -68,9 +68,9 @@ char* LoadText(const char* path, std::size_t* size) {
   // blocking the run until something writes to it.
   int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  char* text = ReadText(fd, size);
-  ::close(fd);
-  return text;
+  File file;
+  FileHandle::Take(&file, fd);
+  return ReadText(file, size);
 }
 
 // A "[name]" line gives its name; the last "]" closes it, as in Win32.

@@ -11,6 +11,21 @@
 #include "platform.h"
 
 namespace platform {
+
+// What a File holds here: a HANDLE.
+struct FileHandle {
+  static HANDLE Of(const File& file) { return reinterpret_cast<HANDLE>(file.handle_); }
+  static void Take(File* file, HANDLE handle) {
+    file->Close();
+    file->handle_ = reinterpret_cast<std::intptr_t>(handle);
+  }
+};
+
+void File::Close() {
+  if (handle_ != kNone) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kNone;
+}
+
 namespace {
 
 static_assert(kMaxPath == MAX_PATH, "kMaxPath must equal MAX_PATH");
@@ -36,8 +51,8 @@ Status::Kind FromError(DWORD error) {
   }
 }
 
-HANDLE H(File file) {
-  return reinterpret_cast<HANDLE>(file);
+HANDLE H(const File& file) {
+  return FileHandle::Of(file);
 }
 
 // Stores the reason of the failed call, GetLastError, in *why. Always false.
@@ -53,14 +68,15 @@ bool Tripped(DWORD error, Status* why) {
   return Failed(why);
 }
 
+// Gives handle to *out, or fails with the open's error when it is none.
 bool Opened(HANDLE handle, File* out, Status* why) {
-  *out = handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle);
-  return *out != kNoFile || Failed(why);
+  if (handle == INVALID_HANDLE_VALUE) return Failed(why);
+  FileHandle::Take(out, handle);
+  return true;
 }
 
 // Fails with kNotAFile. Always false.
-bool NotAFile(File* out, Status* why) {
-  *out = kNoFile;
+bool NotAFile(Status* why) {
   if (why) *why = {Status::kNotAFile, 0};
   return false;
 }
@@ -69,15 +85,16 @@ bool NotAFile(File* out, Status* why) {
 // is open, never write it. Only a disk file: a device ("NUL", "CON") or a pipe
 // opens as something else, and a folder fails to open as access denied.
 bool OpenSharingReads(const char* path, DWORD access, DWORD disposition, File* out, Status* why) {
+  out->Close();
   HANDLE h = CreateFileA(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED && IsFolder(path)) return NotAFile(out, why);
+    if (error == ERROR_ACCESS_DENIED && IsFolder(path)) return NotAFile(why);
     SetLastError(error);
   } else if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
-    return NotAFile(out, why);
+    return NotAFile(why);
   }
   return Opened(h, out, why);
 }
@@ -174,8 +191,7 @@ bool OpenForAppend(const char* path, File* out, Status* why) {
     return true;
   }
   Failed(why);
-  CloseHandle(H(*out));
-  *out = kNoFile;
+  out->Close();
   return false;
 }
 
@@ -187,7 +203,7 @@ bool CreateNew(const char* path, File* out, Status* why) {
   return OpenSharingReads(path, GENERIC_WRITE, CREATE_NEW, out, why);
 }
 
-bool FileSize(File file, std::uint64_t* size, Status* why) {
+bool FileSize(const File& file, std::uint64_t* size, Status* why) {
   LONG high = 0;
   SetLastError(NO_ERROR);
   DWORD low = SetFilePointer(H(file), 0, &high, FILE_END);
@@ -199,7 +215,7 @@ bool FileSize(File file, std::uint64_t* size, Status* why) {
   return true;
 }
 
-bool Read(File file, void* buffer, std::size_t n, std::size_t* got, Status* why) {
+bool Read(const File& file, void* buffer, std::size_t n, std::size_t* got, Status* why) {
   char* at = static_cast<char*>(buffer);
   *got = 0;
   while (*got < n) {
@@ -212,7 +228,7 @@ bool Read(File file, void* buffer, std::size_t n, std::size_t* got, Status* why)
   return true;
 }
 
-bool WriteAll(File file, const void* data, std::size_t n, Status* why) {
+bool WriteAll(const File& file, const void* data, std::size_t n, Status* why) {
   if (fault::Trip(fault::Op::kWrite)) return Tripped(ERROR_WRITE_FAULT, why);
   const char* at = static_cast<const char*>(data);
   while (n > 0) {
@@ -225,24 +241,16 @@ bool WriteAll(File file, const void* data, std::size_t n, Status* why) {
   return true;
 }
 
-void Close(File file) {
-  if (file != kNoFile) CloseHandle(H(file));
-}
-
 // DeleteFileA and MoveFileExA themselves refuse a file that another program
 // holds open without delete sharing (kBusy).
 bool RemoveFile(const char* path, Status* why) {
-  File none;
-  if (NoDiskFile(path)) return NotAFile(&none, why);
+  if (NoDiskFile(path)) return NotAFile(why);
   return DeleteFileA(path) || Failed(why);
 }
 
 bool CheckWritable(const char* path, Status* why) {
-  File file = kNoFile;
-  if (OpenForRewrite(path, &file)) {
-    Close(file);
-    return true;
-  }
+  File file;
+  if (OpenForRewrite(path, &file)) return true;
   return GetLastError() == ERROR_FILE_NOT_FOUND || Failed(why);
 }
 
@@ -262,6 +270,7 @@ bool ResolvePath(const char* path, char* out, std::size_t cap) {
 // the message's own name does.
 bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File* out,
                       Status* why) {
+  out->Close();
   static unsigned counter = 0;
   const char* slash = std::strrchr(target, '\\');
   int folder = slash ? static_cast<int>(slash - target + 1) : 0;
@@ -278,19 +287,18 @@ bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File
   }
   if (cap > 0) temp_path[0] = '\0';
   if (why) *why = {Status::kFailed, static_cast<int>(GetLastError())};
-  *out = kNoFile;
   return false;
 }
 
-bool Rewind(File file, Status* why) {
+bool Rewind(const File& file, Status* why) {
   return SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER || Failed(why);
 }
 
-bool EndHere(File file, Status* why) {
+bool EndHere(const File& file, Status* why) {
   return SetEndOfFile(H(file)) != 0 || Failed(why);
 }
 
-bool Flush(File file, Status* why) {
+bool Flush(const File& file, Status* why) {
   if (fault::Trip(fault::Op::kFlush)) return Tripped(ERROR_WRITE_FAULT, why);
   return FlushFileBuffers(H(file)) != 0 || Failed(why);
 }
@@ -302,8 +310,7 @@ bool ReplaceWith(const char* from, const char* to, Status* why) {
 }
 
 bool MoveNoReplace(const char* from, const char* to, Status* why) {
-  File none;  // MoveFileExA would move a whole folder
-  if (NoDiskFile(from)) return NotAFile(&none, why);
+  if (NoDiskFile(from)) return NotAFile(why);  // MoveFileExA would move a whole folder
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
   // becoming a copy; without MOVEFILE_REPLACE_EXISTING a taken name fails.
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) || Failed(why);
