@@ -90,9 +90,9 @@ void Print(const Findings& findings) {
 }
 
 int CheckOne(const Arguments& a, const CheckInputs& in, const Findings& ini_findings) {
-  OdbcHandles* connection = nullptr;
+  Connection connection;
   MessageReport r = CheckMessage(a.target.c_str(), in, &connection);
-  CloseQuery(connection);
+  connection.reset();
   platform::SetBinaryOutput();
   std::fwrite(r.output.data(), 1, r.output.size(), stdout);
   std::fflush(stdout);

@@ -113,13 +113,13 @@ int CheckFolder(const std::string& folder, const CheckInputs& in, const Findings
   std::sort(listing.leftovers.begin(), listing.leftovers.end());
   const bool terminal = platform::ErrorIsTerminal();
   Summary s;
-  OdbcHandles* connection = nullptr;
+  Connection connection;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string path = folder + platform::kPathSeparator + names[i];
     Tally(s, names[i], CheckMessage(path.c_str(), in, &connection));
     ShowProgress(i + 1, names.size(), terminal);
   }
-  CloseQuery(connection);
+  connection.reset();
   Print(folder, names.size(), s, ini_findings);
   PrintLeftovers(folder, listing.leftovers);
   bool clean = s.merged == static_cast<long>(names.size()) && s.problems.empty() &&

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "log_lines.h"
 #include "paths.h"
@@ -24,77 +25,66 @@ struct Progress {
 };
 
 bool Merge(Run& run, const Progress& p, MessageReport& r) {
-  // The plug-in's own check before it merges: a message it may not rewrite
-  // (read-only, or held by another writer) fails there, whatever the merge.
-  if (!MayRewrite(run.message_path, &run.failure)) return false;
-  MergeOptions options = MergeOptionsOf(run);
   MergeBuffer out;
-  if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out, &run.failure)) {
-    return false;
-  }
+  if (!run.MergeInMemory(*p.table, &out)) return false;
   r.output.assign(out.text(), out.size());
-  Log().Write(kCompleteLine);
   return true;
 }
 
 bool Steps(Run& run, const CheckInputs& in, Progress& p, MessageReport& r) {
-  if (!ReadRunSettings(run, in.ini, in.directory)) return false;
-  if (!LoadTexts(run) || !TakeRecipient(run)) return false;
-  if (in.recipient != nullptr) std::strcpy(run.recipient, in.recipient);
-  if (std::strstr(run.query_text, kRecipientToken) == nullptr) {
-    r.findings.push_back({run.settings.Request,
+  if (!run.ReadSettings(in.ini, in.directory)) return false;
+  if (!run.LoadTexts() || !run.TakeRecipient()) return false;
+  if (in.recipient != nullptr) run.SetRecipient(in.recipient);
+  if (std::strstr(run.query_text(), kRecipientToken) == nullptr) {
+    r.findings.push_back({run.settings().Request,
                           "no %recipient% in the query: every message "
                           "gets the same rows"});
   }
-  if (!PrepareQuery(run)) return false;
-  p.table = std::make_unique<ResultTable>(run.settings.SkipSpaces);
-  p.query_ran = QueryRows(run, p.table.get());
+  if (!run.PrepareQuery()) return false;
+  p.table = std::make_unique<ResultTable>(run.settings().SkipSpaces);
+  p.query_ran = run.QueryRows(p.table.get());
   return p.query_ran && Merge(run, p, r);
 }
 
 // What the plug-in would do with a message whose run failed.
 std::string Policy(const Run& run) {
-  if (run.message_not_a_file) return "leave it alone";
-  const Settings& s = run.settings;
+  if (run.message_not_a_file()) return "leave it alone";
+  const Settings& s = run.settings();
   if (!s.DeleteOnErrors) return "leave it unmerged";
   return s.Quarantine[0] != '\0' ? "move it to the quarantine" : "delete it";
 }
 
 void Lint(const Run& run, const Progress& p, MessageReport& r) {
-  const std::string name = platform::BaseName(run.message_path);
+  const std::string name = platform::BaseName(run.message_path());
   if (!r.merged) {
     r.findings.insert(r.findings.begin(),
                       {name, "the plug-in would fail with \"" + FailureText(r.failure) + "\" and " +
                                  Policy(run)});
   }
-  if (run.message_text == nullptr) return;
+  if (run.message_text() == nullptr) return;
   int columns = p.query_ran ? p.table->ColumnCount() : -1;
   int rows = p.query_ran ? p.table->RowCount() : r.failure.what == Failure::kNoData ? 0 : -1;
-  LintTemplate(name, run.message_text, run.message_length, run.settings.BlockMarker, columns, rows,
-               &r.findings);
-  if (r.merged) LintMerged(name, r.output, run.settings.BlockMarker, columns, &r.findings);
+  const char* marker = run.settings().BlockMarker;
+  LintTemplate(name, run.message_text(), run.message_length(), marker, columns, rows, &r.findings);
+  if (r.merged) LintMerged(name, r.output, marker, columns, &r.findings);
 }
 
 }  // namespace
 
-MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles** connection) {
+MessageReport CheckMessage(const char* path, const CheckInputs& in, Connection* connection) {
   MessageReport report;
   Log().SetObserver(Keep, &report);
   Progress progress;
-  Run run;
-  run.message_path = path;
-  run.handles = *connection;
+  Run run(path);
+  run.LendConnection(std::move(*connection));
   Log().WritePair(kProcessLine, path);
   report.merged = Steps(run, in, progress, report);
-  LogFailure(run.failure);
+  LogFailure(run.failure());
   Log().SetObserver(nullptr, nullptr);
-  report.failure = run.failure;
-  if (!progress.query_ran) {  // a failed query may have broken the connection
-    CloseQuery(run.handles);
-    run.handles = nullptr;
-  }
-  *connection = run.handles;  // kept for the next message
-  run.handles = nullptr;
+  report.failure = run.failure();
+  // Kept for the next message, unless a failed query may have broken it.
+  *connection = run.TakeConnection();
+  if (!progress.query_ran) connection->reset();
   Lint(run, progress, report);
   return report;
 }

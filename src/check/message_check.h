@@ -27,10 +27,11 @@ struct MessageReport {
 };
 
 // Takes the plug-in's steps for the message at path: reads the settings, the
-// message and the query, runs the query on *connection (opened when null,
-// left open for the next message) and merges in memory. Nothing is written
-// to the message, and nothing to the plug-in's log.
-MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles** connection);
+// message and the query, runs the query on *connection (opened when it holds
+// none, and left with it for the next message; closed after a failed query)
+// and merges in memory. Nothing is written to the message, and nothing to the
+// plug-in's log.
+MessageReport CheckMessage(const char* path, const CheckInputs& in, Connection* connection);
 
 }  // namespace kelvorin
 

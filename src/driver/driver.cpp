@@ -31,21 +31,12 @@ void FindPlaces(Places& p) {
   if (!platform::DirectoryOf(p.module, p.directory, sizeof p.directory)) p.directory[0] = '\0';
 }
 
-bool Merge(Run& run, const ResultTable& table) {
-  if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length, table,
-                          MergeOptionsOf(run), &run.failure)) {
-    return false;
-  }
-  Log().Write(kCompleteLine);
-  return true;
-}
-
 // The steps that can fail; false sends the run to the error policy.
 bool RunSteps(Run& run, const Places& places) {
-  if (!ReadRunSettings(run, places.ini, places.directory)) return false;
-  if (!LoadTexts(run) || !TakeRecipient(run) || !PrepareQuery(run)) return false;
-  ResultTable table(run.settings.SkipSpaces);
-  return QueryRows(run, &table) && Merge(run, table);
+  if (!run.ReadSettings(places.ini, places.directory)) return false;
+  if (!run.LoadTexts() || !run.TakeRecipient() || !run.PrepareQuery()) return false;
+  ResultTable table(run.settings().SkipSpaces);
+  return run.QueryRows(&table) && run.WriteMerged(table);
 }
 
 // Moves the message into the quarantine folder with this run's log lines
@@ -56,10 +47,10 @@ bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) 
   char moved_to[platform::kMaxPath + 1];
   platform::File reason;
   OsCause cause;
-  if (run.settings.QuarantineTooLong ||
-      !QuarantineMessage(run.message_path, run.settings.Quarantine, places.directory, moved_to,
+  if (run.settings().QuarantineTooLong ||
+      !QuarantineMessage(run.message_path(), run.settings().Quarantine, places.directory, moved_to,
                          sizeof moved_to, &reason, &cause)) {
-    LogFailure({Failure::kQuarantine, run.message_path, cause});
+    LogFailure({Failure::kQuarantine, run.message_path(), cause});
     return false;
   }
   Log().WritePair(kMovedLine, moved_to);
@@ -76,16 +67,17 @@ bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) 
 // that names no regular file (a folder, a device) is no message and is left
 // alone, also when the run failed before loading it.
 void ApplyErrorPolicy(const Run& run, const Places& places, const MergeBuffer& lines) {
-  if (!run.settings.DeleteOnErrors || run.message_not_a_file) return;
-  const bool quarantine = run.settings.Quarantine[0] != '\0' || run.settings.QuarantineTooLong;
+  const Settings& s = run.settings();
+  if (!s.DeleteOnErrors || run.message_not_a_file()) return;
+  const bool quarantine = s.Quarantine[0] != '\0' || s.QuarantineTooLong;
   if (quarantine && Quarantine(run, places, lines)) return;
-  OsCause cause{OsCall::kDelete, {}, run.message_path};
-  if (!platform::RemoveFile(run.message_path, &cause.status)) {
+  OsCause cause{OsCall::kDelete, {}, run.message_path()};
+  if (!platform::RemoveFile(run.message_path(), &cause.status)) {
     if (cause.status.kind == platform::Status::kNotAFile) {
-      return LogFailure({Failure::kNotAFile, run.message_path, {}});
+      return LogFailure({Failure::kNotAFile, run.message_path(), {}});
     }
     if (cause.status.kind != platform::Status::kNotFound) {
-      LogFailure({Failure::kDelete, run.message_path, cause});
+      LogFailure({Failure::kDelete, run.message_path(), cause});
     }
   }
   Log().Write(kDeletedLine);
@@ -114,11 +106,10 @@ int RunMain(int argc, char** argv) {
   MergeBuffer lines;  // this run's log entries, for a quarantined message
   Log().SetObserver(KeepLine, &lines);
   {
-    Run run;
-    run.message_path = argv[1];
-    Log().WritePair(kProcessLine, run.message_path);
+    Run run(argv[1]);
+    Log().WritePair(kProcessLine, run.message_path());
     if (!RunSteps(run, places)) {
-      LogFailure(run.failure);
+      LogFailure(run.failure());
       ApplyErrorPolicy(run, places, lines);
     }
   }  // the run's texts and connection are released here

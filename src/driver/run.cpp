@@ -21,63 +21,86 @@ bool Load(const char* path, char** text, std::size_t* length, StepFailure* failu
 }  // namespace
 
 Run::~Run() {
-  CloseQuery(handles);
-  FreeText(query_text);
-  FreeText(message_text);
+  // In the reverse of the order the run took them up.
+  connection_.reset();
+  FreeText(query_text_);
+  FreeText(message_text_);
 }
 
-bool ReadRunSettings(Run& run, const char* ini_path, const char* directory) {
-  return ReadSettings(ini_path, directory, &run.settings, &run.failure);
+bool Run::ReadSettings(const char* ini_path, const char* directory) {
+  return kelvorin::ReadSettings(ini_path, directory, &settings_, &failure_);
 }
 
-bool LoadTexts(Run& run) {
-  if (!Load(run.message_path, &run.message_text, &run.message_length, &run.failure)) {
-    run.message_not_a_file = run.failure.what == Failure::kNotAFile;
+bool Run::LoadTexts() {
+  if (!Load(message_path_, &message_text_, &message_length_, &failure_)) {
+    message_not_a_file_ = failure_.what == Failure::kNotAFile;
     return false;
   }
-  return Load(run.settings.Request, &run.query_text, nullptr, &run.failure);
+  return Load(settings_.Request, &query_text_, nullptr, &failure_);
 }
 
-bool TakeRecipient(Run& run) {
-  return ExtractRecipient(run.message_text, run.recipient) ||
-         Fail(&run.failure, Failure::kRecipient);
+bool Run::TakeRecipient() {
+  return ExtractRecipient(message_text_, recipient_) || Fail(&failure_, Failure::kRecipient);
 }
 
-bool PrepareQuery(Run& run) {
+void Run::SetRecipient(const char* address) {
+  std::snprintf(recipient_, sizeof recipient_, "%s", address);
+}
+
+bool Run::PrepareQuery() {
   // A query without the token runs as written; one that cannot have the
   // recipient put in must not run at all: its bare token could match rows of
   // other addresses (inside a LIKE pattern, say).
   char* substituted = nullptr;
-  if (!SubstituteRecipient(run.query_text, run.recipient, &substituted)) {
-    return Fail(&run.failure, Failure::kOutOfMemory);
+  if (!SubstituteRecipient(query_text_, recipient_, &substituted)) {
+    return Fail(&failure_, Failure::kOutOfMemory);
   }
   if (substituted != nullptr) {
-    FreeText(run.query_text);
-    run.query_text = substituted;
+    FreeText(query_text_);
+    query_text_ = substituted;
   }
-  Log().Write(run.query_text);
+  Log().Write(query_text_);
   return true;
 }
 
-bool QueryRows(Run& run, ResultTable* table) {
-  const Settings& s = run.settings;
-  StepFailure* failure = &run.failure;
-  bool executed = run.handles != nullptr ? ExecuteAgain(run.handles, run.query_text, failure)
-                                         : OpenQuery(s.Source, s.Username, s.Password,
-                                                     run.query_text, &run.handles, failure);
-  if (!executed || !FetchResults(StatementOf(run.handles), table, failure)) return false;
+bool Run::QueryRows(ResultTable* table) {
+  const Settings& s = settings_;
+  bool executed = connection_ ? ExecuteAgain(connection_.get(), query_text_, &failure_)
+                              : OpenQuery(s.Source, s.Username, s.Password, query_text_,
+                                          &connection_, &failure_);
+  if (!executed || !FetchResults(StatementOf(connection_.get()), table, &failure_)) return false;
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());
   Log().Write(line);
   return true;
 }
 
-MergeOptions MergeOptionsOf(const Run& run) {
+bool Run::WriteMerged(const ResultTable& table) {
+  if (!WriteMergedMessage(message_path_, message_text_, message_length_, table, MergeOptionsOf(),
+                          &failure_)) {
+    return false;
+  }
+  Log().Write(kCompleteLine);
+  return true;
+}
+
+bool Run::MergeInMemory(const ResultTable& table, MergeBuffer* out) {
+  // The plug-in's own check before it merges: a message it may not rewrite
+  // (read-only, or held by another writer) fails there, whatever the merge.
+  if (!MayRewrite(message_path_, &failure_) ||
+      !MergeMessage(message_text_, message_length_, table, MergeOptionsOf(), out, &failure_)) {
+    return false;
+  }
+  Log().Write(kCompleteLine);
+  return true;
+}
+
+MergeOptions Run::MergeOptionsOf() const {
   MergeOptions options;
-  options.marker = run.settings.BlockMarker;
-  options.left = run.settings.FormatLeft;
-  options.right = run.settings.FormatRight;
-  options.header_guard = run.settings.HeaderGuard;
+  options.marker = settings_.BlockMarker;
+  options.left = settings_.FormatLeft;
+  options.right = settings_.FormatRight;
+  options.header_guard = settings_.HeaderGuard;
   return options;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform.h"
 #include "run_log.h"
@@ -107,17 +108,16 @@ bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE h
 }
 
 bool OpenQuery(const char* source, const char* username, const char* password, const char* query,
-               OdbcHandles** out, StepFailure* failure) {
-  *out = nullptr;
+               Connection* out, StepFailure* failure) {
+  out->reset();
   void* memory = platform::Allocate(sizeof(OdbcHandles));
   if (memory == nullptr) return Fail(failure, Failure::kOutOfMemory);
-  OdbcHandles* h = new (memory) OdbcHandles;
+  Connection h(new (memory) OdbcHandles);
   if (!AllocateHandles(*h, failure) ||
       !ConnectAndExecute(*h, source, username, password, query, failure)) {
-    CloseQuery(h);
     return false;
   }
-  *out = h;
+  *out = std::move(h);
   return true;
 }
 

@@ -3,32 +3,42 @@
 #ifndef KELVORIN_QUERY_ODBC_CONNECTION_H_
 #define KELVORIN_QUERY_ODBC_CONNECTION_H_
 
+#include <memory>
+
 #include "failure.h"
 #include "odbc_api.h"
 
 namespace kelvorin {
 
 // The environment, connection and statement handles of a run; its fields are
-// the connection module's own.
+// the connection module's own, and a Connection owns them.
 struct OdbcHandles;
-
-// Connects to the data source and executes query. An empty username or
-// password leaves the data source's own in force. True with *out the handles,
-// whose statement's result stays open until CloseQuery; false with why in
-// *failure, with nothing held.
-[[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
-                             const char* query, OdbcHandles** out, StepFailure* failure);
-
-// Executes query on the connection that handles hold, the statement's earlier
-// result closed first. False with why in *failure; the handles stay held.
-[[nodiscard]] bool ExecuteAgain(OdbcHandles* handles, const char* query, StepFailure* failure);
-
-// The statement that OpenQuery executed.
-SQLHSTMT StatementOf(const OdbcHandles* handles);
 
 // Releases the statement, the connection and the environment, and the
 // handles themselves. Null is ignored.
 void CloseQuery(OdbcHandles* handles);
+
+// An owner of handles from OpenQuery, which closes them when it goes.
+struct QueryCloser {
+  void operator()(OdbcHandles* handles) const { CloseQuery(handles); }
+};
+using Connection = std::unique_ptr<OdbcHandles, QueryCloser>;
+
+// Connects to the data source and executes query. An empty username or
+// password leaves the data source's own in force. True with *out owning the
+// handles, whose statement's result stays open until they are closed; false
+// with why in *failure and *out holding none. Handles *out held are closed
+// first.
+[[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
+                             const char* query, Connection* out, StepFailure* failure);
+
+// Executes query on the connection that handles hold (borrowed), the
+// statement's earlier result closed first. False with why in *failure; the
+// handles stay open.
+[[nodiscard]] bool ExecuteAgain(OdbcHandles* handles, const char* query, StepFailure* failure);
+
+// The statement that OpenQuery executed.
+SQLHSTMT StatementOf(const OdbcHandles* handles);
 
 // Which return codes of an ODBC call let the run go on.
 enum class Passes {
