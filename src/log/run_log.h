@@ -32,7 +32,8 @@ class RunLog {
   // and an unnamed log writes no file.
   void SetPath(const char* path);
 
-  // Hands every later entry to observer as well; null stops that.
+  // Hands every later entry to observer as well; null stops that. context is
+  // borrowed: it must outlive the observing.
   void SetObserver(Observer observer, void* context);
 
   // Appends one line "hh:mm:ss dd-mm-yyyy text\r\n". Writes nothing for a null

@@ -14,7 +14,7 @@ namespace kelvorin {
 
 // How a message is merged: the settings that shape it.
 struct MergeOptions {
-  const char* marker = "%kelvorin%";  // the block marker, "%" + Rowname + "%"
+  const char* marker = "%kelvorin%";  // the block marker, "%" + Rowname + "%"; borrowed
   int left = 0;                       // FormatLeft: wrapping margins of cells in
   int right = 0;                      // FormatRight: row blocks; both 0: no wrapping
   // Values written into the host's header lines (the template's text before
