@@ -16,6 +16,7 @@ std::string Wrap(const char* cell, int left, int right) {
 TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
   const std::tuple<int, int, const char*, const char*> cases[] = {
       // L, R, cell, written
+      {0, 10, "aaaa bbbbbb cc", "aaaa bbbbbb\ncc"},  // a line may end one past R
       // R below the column count puts every later word on a line of its own.
       {0, -2147483647 - 1, "ab cd", "ab\ncd"},
   };
