@@ -13,7 +13,8 @@ import model
 
 EXPLORE = int(os.environ.get('KELVORIN_PROPERTY_EXAMPLES', 0))
 settings.register_profile('kelvorin', deadline=None, database=None, derandomize=not EXPLORE,
-                          max_examples=EXPLORE or (8 if EXE else 120), print_blob=True,
+                          max_examples=EXPLORE or (8 if EXE else 30 if os.environ.get(
+                              'ASAN_OPTIONS') else 120), print_blob=True,  # Wine, sanitizers: slow
                           suppress_health_check=list(HealthCheck))
 settings.load_profile('kelvorin')
 
