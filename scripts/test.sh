@@ -21,7 +21,7 @@ esac
 
 packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
   libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb
-  clang libclang-rt-dev python3-pyodbc)
+  clang libclang-rt-dev python3-pyodbc python3-hypothesis)
 scripts/install-missing.sh "${packages[@]}"
 
 jobs=$(nproc)
