@@ -35,6 +35,9 @@ constexpr char kHelp[] =
     "      error line, messages deleted or moved, first and last time stamp, slowest\n"
     "      minute. STAMP is a time stamp as the log writes it: \"hh:mm:ss dd-mm-yyyy\".\n"
     "\n"
+    "  kelvorin-check --version\n"
+    "      Prints the version of this program and of the plug-in built with it.\n"
+    "\n"
     "  --ini PATH   the plug-in's settings file (default: kelvorin.INI beside this program)\n"
     "\n"
     "Problems found: keys of [Database] and [Options] the plug-in does not read, values\n"
@@ -140,6 +143,10 @@ int CheckMain(int argc, char** argv) {
   Arguments a;
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("kelvorin-check " KELVORIN_VERSION);
     return 0;
   }
   if (!Parse(argc, argv, &a)) {
