@@ -8,6 +8,9 @@ target_compile_definitions(kelvorin_check PRIVATE KELVORIN_VERSION="${PROJECT_VE
 set(KELVORIN_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(KELVORIN_STAGE ${PROJECT_BINARY_DIR}/package-files)
 file(MAKE_DIRECTORY ${KELVORIN_STAGE})
+# Read or compressed while configuring: a change must configure again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md
+             ${KELVORIN_PACKAGING}/debian/changelog)
 
 # The settings file shipped with the programs. Until Source names a real data
 # source every run fails; Quarantine then keeps the message out of the host's
