@@ -7,16 +7,12 @@ from harness import CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK
 MSG, MERGED, P = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n', '+++ Process: msg.txt'
 QL, KEPT = "SELECT 'ann@example.com'", ini(opts=KEEP)
 CONF = 'ERROR: configuration file reading error [Database -> %s] <dir>/kelvorin.INI'
-LOAD, CHANGED = "ERROR: can't load file ", 'ERROR: recipient line changed by the merge'
+LOAD = "ERROR: can't load file "
 NO_RCPT, NO_RCPT_LOG = 'Subject: x\r\nHi\r\n', "ERROR: can't extract recipient email from message"
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
 LONG = 'm' * 251 + '.txt'  # the longest name a Linux folder holds
 LINKED, OBRIEN = 'real/target.txt', HEAD.replace('ann', "o'brien")
-# Values typed into a name field, merged before the recipient line.
-EVIL = ("SELECT 'Hi' || char(13, 10) || '<<< evil@example.net', 'x' || char(10) || "
-        "'Bcc: spy@x.org', 'a' || char(13) || 'b'")
-EVIL_MSG = 'Subject: %%1%%\r\nX: %%2%% %%3%%\r\n<<< ann@example.com\r\n%%1%%'
 NOT_MOVED = [P, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
 NOT_FILE, READY = 'ERROR: not a regular file ', {'q/.keep': ''}  # a quarantine to move into
 SEP = '\\' if RUNNER else '/'
@@ -56,14 +52,6 @@ ROWS = [  # name, expected log (None: none at all), message (None: deleted), wha
     ('message path is a link', ['+++ Process: link.txt', QL, OK1, DONE], MERGED, dict(
         path=LINKED, args=['link.txt'], left=['link.txt'],
         arrange=lambda d, t: os.symlink(LINKED, os.path.join(d, 'link.txt')))),
-    # Line breaks in values before the recipient line become spaces; after it they stay.
-    ('values cannot add header lines', [P, EVIL, 'SQL OK (3)', DONE],
-     'Subject: Hi  <<< evil@example.net\r\nX: x Bcc: spy@x.org a b\r\n<<< ann@example.com\r\n'
-     'Hi\r\n<<< evil@example.net', dict(query=EVIL, message=EVIL_MSG)),
-    ('guard off: the recipient line changes', [P, EVIL, 'SQL OK (3)', CHANGED], EVIL_MSG,
-     dict(query=EVIL, message=EVIL_MSG, ini=ini(opts=KEEP + 'HeaderGuard=No\r\n'))),
-    ('placeholder in the recipient line', [P, "SELECT 'z@z'", OK1, CHANGED, DELETED], None,
-     dict(query="SELECT 'z@z'", message='Subject: x\r\n<<< %%1%%\r\n')),
     # An earlier message of the same name stays: the new one takes the next free name.
     ('quarantined', [P, NO_RCPT_LOG, MOVED], None, quarantine(
         'q', files={'q/msg.txt': 'earlier'}, left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
@@ -144,7 +132,6 @@ class Check(Case):
                 # the log's 4 lines, the INI's key, the problems, the marker left in the merge
                 self.assertEqual((missing, len(r.err.splitlines()), r.msg, r.log),
                                  ([], 5 + len(found) + bool(found), message, None), r.err)
-                self.assertEqual(r.out, self.run_prog({}, d=r.d).msg)  # what the plug-in writes
 
     def test_folder_and_log(self):
         files = {'kelvorin.INI': ini(opts='[Options]\r\nQuarantine=spool\r\n'),

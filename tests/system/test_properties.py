@@ -1,0 +1,140 @@
+"""Properties of whole runs on SQLite for generated templates, rows and settings: the plug-in writes
+what model.py says; kelvorin-check previews what the plug-in writes; no value moves the recipient
+line or adds a line before it; a kill leaves the old message or the whole new one. A fixed set of
+examples by default; KELVORIN_PROPERTY_EXAMPLES=N explores N new ones."""
+import os, re, sys
+try:
+    from hypothesis import HealthCheck, assume, example, given, settings, strategies as st
+except ImportError:
+    print('skipped: no hypothesis (Debian: python3-hypothesis)')
+    sys.exit(77)
+from harness import CHECK, DONE, EXE, NAME, Case, ini
+import model
+
+EXPLORE = int(os.environ.get('KELVORIN_PROPERTY_EXAMPLES', 0))
+settings.register_profile('kelvorin', deadline=None, database=None, derandomize=not EXPLORE,
+                          max_examples=EXPLORE or (8 if EXE else 30 if os.environ.get(
+                              'ASAN_OPTIONS') else 120), print_blob=True,  # Wine, sanitizers: slow
+                          suppress_health_check=list(HealthCheck))
+settings.load_profile('kelvorin')
+
+ADDRESS, OTHER = b'ann@example.com', b'bob@example.org'  # no value names OTHER
+PLAIN = [b'a', b'Hi ', b' ', b'\t', b'\r\n', b'\r', b'\n', b'%', b'%%', b'1', b'<<< ', 'ä'.encode()]
+FILLED = [b'%%1%%', b'%%2%%', b'%%02%%', b'%%4%%', b'%%4294967297%%', b'%KELVORIN%',
+          b'%%' + b'0' * 49 + b'1%%', b'%%' + b'0' * 50 + b'1%%']  # with the marker: half
+SPOOFS = [b'\r\n<<< ' + ADDRESS, b'<<< ' + ADDRESS, b'x\nBcc: spy@x.org', b'\r\n<<< evil@x.net\r\n']
+KEYS = {'SkipSpaces': st.sampled_from(['No', 'yes']), 'HeaderGuard': st.sampled_from(
+    ['Yes', 'No']), 'FormatLeft': st.integers(-2, 12), 'FormatRight': st.integers(-2, 16)}
+
+
+@st.composite
+def cases(draw):
+    """(template, rows, INI keys): rows of 1 to 3 columns; no row block takes in the recipient
+    line, which is the template's first."""
+    rowname = draw(st.sampled_from([None, '', 'kelvorin', 'r', '1', '%']))
+    keys = {'Rowname': rowname, **draw(st.fixed_dictionaries({}, optional=KEYS))}
+    marker = b'%' + (b'kelvorin' if rowname is None else rowname.encode()) + b'%'
+    text = lambda more: st.lists(st.one_of(st.sampled_from(PLAIN + more), st.sampled_from(
+        FILLED + [marker])), max_size=4).map(b''.join)
+    part = lambda more: st.lists(st.one_of(text(more), text(more).map(
+        lambda t: marker + t + marker)), max_size=3).map(b''.join)  # a row block half the time
+    head = draw(part([]))
+    template = head + model.PREFIX + ADDRESS + draw(st.sampled_from([b'\r\n', b''])) + draw(
+        part([b'\0']))
+    columns = draw(st.integers(1, 3))
+    blank = st.sampled_from([b'', b' ', b'\t '])
+    value = st.one_of(st.tuples(blank, text(['😀'.encode()]), blank).map(b''.join),
+                      st.sampled_from(SPOOFS), st.just(None))
+    rows = draw(st.lists(st.lists(value, min_size=columns, max_size=columns), min_size=1,
+                         max_size=3))
+    assume(model.recipient_line(template)[0] == len(head))
+    assume(not model.spans_line(template, options(keys)))
+    return template, rows, keys
+
+
+def options(keys):
+    rowname = keys['Rowname']
+    return model.options(b'kelvorin' if rowname is None else rowname.encode(),
+                         keys.get('FormatLeft', 0), keys.get('FormatRight', 0),
+                         keys.get('SkipSpaces', 'Yes').lower() == 'yes',
+                         keys.get('HeaderGuard') != 'No')
+
+
+def files(template, rows, keys):
+    """The run's files: rows from a SELECT of hex literals, in order; failures keep the message."""
+    lit = lambda v: 'NULL' if v is None else "CAST(X'%s' AS TEXT)" % v.hex()
+    select = ' UNION ALL '.join('SELECT %d AS k, %s' % (i, ', '.join(
+        '%s AS c%d' % (lit(v), j) for j, v in enumerate(row))) for i, row in enumerate(rows))
+    query = "SELECT %s FROM (%s) WHERE '%%recipient%%' <> '' ORDER BY k" % (
+        ', '.join('c%d' % j for j in range(len(rows[0]))), select)
+    opts = ''.join('%s=%s\r\n' % (k, v) for k, v in keys.items() if k != 'Rowname')
+    db = '' if keys['Rowname'] is None else 'Rowname=%s\r\n' % keys['Rowname']
+    return {'kelvorin.INI': ini(db, '[Options]\r\nDeleteOnErrors=No\r\n' + opts),
+            'query.sql': query, 'msg.txt': template.decode('utf-8', 'surrogateescape')}
+
+
+def raw(text):
+    return text.encode('utf-8', 'surrogateescape')
+
+
+# Cases the properties found: a value that makes a recipient line before the template's own.
+FOUND = [(b'%%1%%\r\n<<< ann@example.com\r\n', [[b'\r\n<<< ann@example.com']],
+          {'Rowname': None, 'HeaderGuard': 'No'}),
+         (b'\r\n%%2%%\r\n<<< ann@example.com\r\n', [[b'', b'<<< ann@example.com', None]],
+          {'Rowname': None})]
+
+
+def found(test):
+    for case in FOUND:
+        test = example(case)(test)
+    return test
+
+
+class Properties(Case):
+    def setUp(self):
+        self.d = self.folder()
+
+    def merge(self, case, prog=NAME, **start):
+        """The message after a run of prog (bytes), the last log line, standard output."""
+        if os.path.exists(self.d + '/kelvorin.LOG'):
+            os.remove(self.d + '/kelvorin.LOG')
+        r = self.run_prog(files(*case), d=self.d, prog=prog, status=None, **start)
+        return raw(r.msg), r.log and r.log[-1], raw(r.out)
+
+    @given(cases())
+    @found
+    def test_merged_as_modelled_and_previewed_alike(self, case):
+        merged, error = model.merge(case[0], case[1], options(case[2]))
+        msg, last, _ = self.merge(case)
+        self.assertEqual((msg, last), (merged or case[0], error or DONE))
+        self.assertEqual(self.merge(case, prog=CHECK)[2], merged or b'')
+
+    @given(cases())
+    @found
+    def test_no_value_moves_the_recipient_line(self, case):
+        """Checked on the output alone: the template naming another address gives the same message
+        with that address in the line, and with the guard on (the default) the text before the line
+        has the line breaks it has when every CR and LF of a value is an x."""
+        template, rows, keys = case
+        at = template.index(model.PREFIX) + len(model.PREFIX)
+        other = template[:at] + OTHER + template[at + len(ADDRESS):]
+        tame = [[v and re.sub(rb'[\r\n]', b'x', v) for v in row] for row in rows]
+        (msg, last, _), (o_msg, o_last, _), (t_msg, t_last, _) = (
+            self.merge(c) for c in (case, (other, rows, keys), (template, tame, keys)))
+        if last != DONE:
+            return self.assertEqual((msg, o_last), (template, last))
+        at, address = model.recipient_line(msg)
+        own, at = model.recipient_line(template)[1], at + len(model.PREFIX)
+        self.assertEqual((address, o_msg), (own, msg[:at] + OTHER + msg[at + len(ADDRESS):]))
+        if keys.get('HeaderGuard') != 'No' and t_last == DONE:
+            breaks = lambda m: re.findall(rb'[\r\n]', m[:model.recipient_line(m)[0]])
+            self.assertEqual(breaks(msg), breaks(t_msg))
+
+    @given(cases(), st.sampled_from(['write', 'fsync', 'rename']), st.integers(1, 8))
+    def test_a_kill_leaves_the_old_or_the_whole_new_message(self, case, op, nth):
+        if EXE or 'KELVORIN_IO_SHIM' not in os.environ:
+            self.skipTest('the kill shim preloads into Linux programs only')
+        env = {'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
+               'KELVORIN_FAULT': '%s:%d:kill:0:*[!G]' % (op, nth)}  # not the LOG
+        merged = model.merge(case[0], case[1], options(case[2]))[0]
+        self.assertIn(self.merge(case, env=env)[0], (case[0], merged))
