@@ -9,9 +9,8 @@ P = '+++ Process: msg.txt'
 HEAD, ROW = 'S\r\n<<< c{0}@example.com\r\n\r\nDear ', '#{0}%d 2026-11-0%d {0}.5\r\n'
 MSG = HEAD + '%%1%%,\r\n%kelvorin%\r\n#%%2%% %%3%% %%4%%\r\n%kelvorin%\r\n'
 NEW = HEAD + 'C{0},\r\n' + ROW % (1, 2) + ROW % (2, 3)
-QUERY = ("SELECT 'C' || i, i::TEXT || k, DATE '2026-11-01' + k, i || '.5' FROM orders "
-         "WHERE 'c' || i || '@example.com' = '%recipient%' ORDER BY k")
-ORDERS = 'CREATE TABLE orders AS SELECT * FROM generate_series(0, 23) i, generate_series(1, 2) k'
+QUERY = ("SELECT 'C' || i, i::TEXT || k, DATE '2026-11-01' + k, i || '.5' FROM generate_series("
+         "0, 23) i, generate_series(1, 2) k WHERE 'c' || i || '@example.com' = '%recipient%'")
 ADMIN = 'PGPASSWORD=admin-pw %spsql -Xqh %s -p5443 -Upostgres pgbouncer -c ' % (PG, ST)
 CTL = 'cd / && runuser -upostgres -- %spg_ctl -wD %s/standby -l %s/standby.log ' % (PG, ST, ST)
 
@@ -39,24 +38,19 @@ FAULTS = [  # name, data source, fault begun before the middle third, ended afte
 
 class Mailing(Case):
     def test_faults(self):
-        Db('kelvorin_scale_primary').rows('DROP TABLE IF EXISTS orders', ORDERS)
-        while not Db('kelvorin_scale_standby').rows("SELECT to_regclass('orders')")[0][0]:
-            time.sleep(0.1)  # until the standby has replayed it
         for name, path, begin, end, causes in FAULTS:
             with self.subTest(name):
                 d, held = self.folder(), []
                 files = {'kelvorin.INI': ini(opts=Q + 'Quarantine=q\r\n', source='kelvorin_scale_'
                                              + path), 'query.sql': QUERY, 'q/.k': ''}
-                for third in (0, 8, 16):  # 8 at once, as a host runs them
-                    if third == 8:
-                        do(begin, held)
+                for third in (0, 8, 16):  # 8 at once, as a host runs them; the fault in the middle
+                    do(begin if third == 8 else 'true', held)
                     runs = [self.start({**(files if i == 0 else {}), 'm%d' % i: MSG.format(i)},
                                        ['m%d' % i], d=d) for i in range(third, third + 8)]
                     deadline = time.time() + (2 if third == 8 else 0)  # the fault ends as they
                     while time.time() < deadline and any(p.poll() is None for p in runs):  # do
                         time.sleep(0.1)
-                    if third == 8:
-                        do(end, held)
+                    do(end if third == 8 else 'true', held)
                     for i, p in enumerate(runs, third):  # none unmerged, none lost
                         r = self.finish(p, 'm%d' % i)
                         self.assertEqual(r.msg or read('%s/q/m%d' % (d, i)),
