@@ -2,7 +2,8 @@
 # Measures a mailing at scale and writes build-bench/scale/table.md (the table of
 # docs/scaling.md). Not part of the test run. As root on Debian 12:
 #
-#   scripts/bench-scale.sh [--messages N] [--at-once "4 16 64"] [--single N]
+#   scripts/bench-scale.sh [--messages N] [--at-once "4 16 64"] [--paths "sqlite primary
+#                          standby pooler"] [--single N]
 #
 # N messages (default 10,000) to N customers of the demo's shape (three orders
 # each), C instances at once for each C, started by xargs -P as a host runs
@@ -20,13 +21,15 @@ set -eEuo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
-messages=10000 at_once="4 16 64" single=200
+messages=10000 at_once="4 16 64" paths="sqlite primary standby pooler" single=200
 while [ $# -gt 0 ]; do
   case $1 in
     --messages) messages=$2; shift 2 ;;
     --at-once) at_once=$2; shift 2 ;;
+    --paths) paths=$2; shift 2 ;;
     --single) single=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-scale.sh [--messages N] [--at-once \"C...\"] [--single N]" >&2
+    *) echo "usage: scripts/bench-scale.sh [--messages N] [--at-once \"C...\"] [--paths \"P...\"]" \
+      "[--single N]" >&2
       exit 2 ;;
   esac
 done
@@ -112,8 +115,10 @@ PY
 
 echo "== mailings of $messages messages (load $(cut -d' ' -f1 /proc/loadavg))"
 for c in $at_once; do
-  for path in sqlite primary standby pooler; do run "$path" "$c" kelvorin; done
-  for path in sqlite pooler; do run "$path" "$c" floor; done
+  for path in $paths; do run "$path" "$c" kelvorin; done
+  for path in $paths; do
+    if [ "$path" = sqlite ] || [ "$path" = pooler ]; then run "$path" "$c" floor; fi
+  done
 done
 
 # One message at a time: the median of --single runs of each step on each path.
