@@ -62,9 +62,10 @@ bool PrepareQuery(Run& run) {
 bool QueryRows(Run& run, ResultTable* table) {
   const Settings& s = run.settings;
   StepFailure* failure = &run.failure;
-  bool executed = run.handles != nullptr ? ExecuteAgain(run.handles, run.query_text, failure)
-                                         : OpenQuery(s.Source, s.Username, s.Password,
-                                                     run.query_text, &run.handles, failure);
+  bool executed = run.handles != nullptr
+                      ? ExecuteAgain(run.handles, run.query_text, failure)
+                      : OpenQuery(s.Source, s.Username, s.Password, s.QueryTimeout, run.query_text,
+                                  &run.handles, failure);
   if (!executed || !FetchResults(StatementOf(run.handles), table, failure)) return false;
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());

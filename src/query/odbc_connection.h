@@ -12,12 +12,14 @@ namespace kelvorin {
 // the connection module's own.
 struct OdbcHandles;
 
-// Connects to the data source and executes query. An empty username or
-// password leaves the data source's own in force. True with *out the handles,
-// whose statement's result stays open until CloseQuery; false with why in
+// Connects to the data source and executes query, which may take up to
+// query_timeout seconds (0: no limit). An empty username or password leaves
+// the data source's own in force. True with *out the handles, whose
+// statement's result stays open until CloseQuery; false with why in
 // *failure, with nothing held.
 [[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
-                             const char* query, OdbcHandles** out, StepFailure* failure);
+                             int query_timeout, const char* query, OdbcHandles** out,
+                             StepFailure* failure);
 
 // Executes query on the connection that handles hold, the statement's earlier
 // result closed first. False with why in *failure; the handles stay held.
