@@ -142,7 +142,7 @@ class Reader {
       open_.Start(inside, text.substr(std::min(text.size(), sizeof kProcessLine)));
     } else if (text == kCompleteLine) {
       open_.Complete(t_);
-    } else if (after_record_ && StartsWith(text, kSqlStateLabel)) {
+    } else if (after_record_ && StartsWith(text, LineOf(Failure::kSql).text)) {
       further_.push_back(ErrorGroup(text));
     } else if (StartsWith(text, "ERROR: ") && !FollowsCause(text, after_record_)) {
       const char* load = LineOf(Failure::kLoad).text;
