@@ -142,6 +142,8 @@ class Reader {
       open_.Start(inside, text.substr(std::min(text.size(), sizeof kProcessLine)));
     } else if (text == kCompleteLine) {
       open_.Complete(t_);
+    } else if (after_record_ && StartsWith(text, LineOf(Failure::kSql).text)) {
+      further_.push_back(ErrorGroup(text));
     } else if (StartsWith(text, "ERROR: ") && !FollowsCause(text, after_record_)) {
       const char* load = LineOf(Failure::kLoad).text;
       const std::size_t path_at = std::min(text.size(), std::strlen(load) + 1);
@@ -149,8 +151,15 @@ class Reader {
     }
     after_record_ = StartsWith(text, kSqlMessageLabel);
   }
+  // A further record is, as written, part of the failure before it; but
+  // instances failing at once write their single records side by side, and
+  // then as many runs are left without an end: those take the records.
   Tally& Finish() {
-    if (open_.Unfinished() > 0) t_.causes[kNoEnd] += open_.Unfinished();
+    long unfinished = open_.Unfinished();
+    for (std::size_t i = 0; unfinished > 0 && i < further_.size(); ++i, --unfinished) {
+      ++t_.causes[further_[i]];
+    }
+    if (unfinished > 0) t_.causes[kNoEnd] += unfinished;
     return t_;
   }
 
@@ -171,6 +180,7 @@ class Reader {
   Tally t_;
   OpenRuns open_;
   bool after_record_ = false;
+  std::vector<std::string> further_;  // state lines of further records
 };
 
 // The lowest and the median count of runs started in a minute, over the

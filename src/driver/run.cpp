@@ -66,8 +66,8 @@ bool Run::PrepareQuery() {
 bool Run::QueryRows(ResultTable* table) {
   const Settings& s = settings_;
   bool executed = connection_ ? ExecuteAgain(connection_.get(), query_text_, &failure_)
-                              : OpenQuery(s.Source, s.Username, s.Password, query_text_,
-                                          &connection_, &failure_);
+                              : OpenQuery(s.Source, s.Username, s.Password, s.QueryTimeout,
+                                          query_text_, &connection_, &failure_);
   if (!executed || !FetchResults(StatementOf(connection_.get()), table, &failure_)) return false;
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());

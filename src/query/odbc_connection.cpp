@@ -79,8 +79,18 @@ bool AllocateHandles(OdbcHandles& h, StepFailure* failure) {
   return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection, failure);
 }
 
+// The login timeout ends at the login: a server (or a pooler in front of one)
+// that takes the query and never answers would hold the host's queue as
+// well. Set on the statement, so that ExecuteAgain keeps it.
+bool SetQueryTimeout(OdbcHandles& h, int seconds, StepFailure* failure) {
+  SQLRETURN rc = SQLSetStmtAttr(h.statement, SQL_ATTR_QUERY_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, h.statement, failure);
+}
+
 bool ConnectAndExecute(OdbcHandles& h, const char* source, const char* username,
-                       const char* password, const char* query, StepFailure* failure) {
+                       const char* password, int query_timeout, const char* query,
+                       StepFailure* failure) {
   SQLRETURN rc =
       SQLConnect(h.connection, Text(source), SQL_NTS, Credential(username),
                  CredentialLength(username), Credential(password), CredentialLength(password));
@@ -90,6 +100,7 @@ bool ConnectAndExecute(OdbcHandles& h, const char* source, const char* username,
     h.statement = SQL_NULL_HSTMT;
     return false;
   }
+  if (!SetQueryTimeout(h, query_timeout, failure)) return false;
   rc = SQLExecDirect(h.statement, Text(query), SQL_NTS);
   return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, h.statement, failure);
 }
@@ -107,14 +118,14 @@ bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE h
   return Fail(failure, Failure::kSql, state);
 }
 
-bool OpenQuery(const char* source, const char* username, const char* password, const char* query,
-               Connection* out, StepFailure* failure) {
+bool OpenQuery(const char* source, const char* username, const char* password, int query_timeout,
+               const char* query, Connection* out, StepFailure* failure) {
   out->reset();
   void* memory = platform::Allocate(sizeof(OdbcHandles));
   if (memory == nullptr) return Fail(failure, Failure::kOutOfMemory);
   Connection h(new (memory) OdbcHandles);
   if (!AllocateHandles(*h, failure) ||
-      !ConnectAndExecute(*h, source, username, password, query, failure)) {
+      !ConnectAndExecute(*h, source, username, password, query_timeout, query, failure)) {
     return false;
   }
   *out = std::move(h);

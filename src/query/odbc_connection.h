@@ -24,13 +24,14 @@ struct QueryCloser {
 };
 using Connection = std::unique_ptr<OdbcHandles, QueryCloser>;
 
-// Connects to the data source and executes query. An empty username or
-// password leaves the data source's own in force. True with *out owning the
-// handles, whose statement's result stays open until they are closed; false
-// with why in *failure and *out holding none. Handles *out held are closed
-// first.
+// Connects to the data source and executes query, which may take up to
+// query_timeout seconds (0: no limit). An empty username or password leaves
+// the data source's own in force. True with *out owning the handles, whose
+// statement's result stays open until they are closed; false with why in
+// *failure and *out holding none. Handles *out held are closed first.
 [[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
-                             const char* query, Connection* out, StepFailure* failure);
+                             int query_timeout, const char* query, Connection* out,
+                             StepFailure* failure);
 
 // Executes query on the connection that handles hold (borrowed), the
 // statement's earlier result closed first. False with why in *failure; the

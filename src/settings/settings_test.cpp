@@ -16,12 +16,14 @@ const std::string kRequestError = "ERROR: configuration file reading error [Data
 
 // What a run takes from its settings, in one line: Source, Username,
 // Password, block marker, Request, DeleteOnErrors, SkipSpaces, margins,
-// HeaderGuard and Quarantine (shown only when off or set).
+// HeaderGuard, Quarantine and QueryTimeout (shown only when off, set or not
+// the default).
 std::string Summary(const kelvorin::Settings& s) {
   return std::string(s.Source) + "|" + s.Username + "|" + s.Password + "|" + s.BlockMarker + "|" +
          s.Request + "|" + (s.DeleteOnErrors ? "del" : "keep") + "|" +
          (s.SkipSpaces ? "skip" : "noskip") + "|" + std::to_string(s.FormatLeft) + "|" +
-         std::to_string(s.FormatRight) + (s.HeaderGuard ? "" : "|unguarded") + s.Quarantine;
+         std::to_string(s.FormatRight) + (s.HeaderGuard ? "" : "|unguarded") + s.Quarantine +
+         (s.QueryTimeout == 60 ? "" : "|t" + std::to_string(s.QueryTimeout));
 }
 
 struct SettingsCase {
@@ -40,15 +42,16 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
        kRequestError + "<ini>"},  // the options come after Request
       {"[Database]\r\nSource=shop\r\nUsername=ann\r\nPassword=p w\r\nRowname=order\r\n"
        "Request=orders.sql\r\n[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
-       "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n",
-       "shop|ann|p w|%order%|<dir>orders.sql|keep|skip|12|-5|unguarded|failed", ""},
+       "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n"
+       "QueryTimeout=15s\r\n",
+       "shop|ann|p w|%order%|<dir>orders.sql|keep|skip|12|-5|unguarded|failed|t15", ""},
       {db + "Rowname=\r\n" + q + "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n"
-       "FormatRight=99999999999\r\n", "s|||%%|<dir>q|del|noskip|0|2147483647", ""},
-      {db + "Request=sub" + kSep + "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\n",
-       "s|||%kelvorin%|sub" + kSep + "q|del|skip|-3|0", ""},
+       "FormatRight=99999999999\r\nQueryTimeout=\r\n", "s|||%%|<dir>q|del|noskip|0|2147483647", ""},
+      {db + "Request=sub" + kSep + "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\n"
+       "QueryTimeout=0\r\n", "s|||%kelvorin%|sub" + kSep + "q|del|skip|-3|0|t0", ""},
       {db + q + "[Options]\r\nDeleteOnErrors=Yesterday\r\nSkipSpaces=On\r\nHeaderGuard=On\r\n",
        "s|||%kelvorin%|<dir>q|keep|noskip|0|0", ""},  // only No turns the guard off
-      {db + "Request=sub" + kOtherSep + "q\r\n",
+      {db + "Request=sub" + kOtherSep + "q\r\n[Options]\r\nQueryTimeout=-1\r\n",
        "s|||%kelvorin%|<dir>sub" + kOtherSep + "q|del|skip|0|0", ""},
       {db + "Request=" + long_path + "\r\n",  // cut to its capacity, then kept
        "s|||%kelvorin%|" + long_path.substr(0, 359) + "|del|skip|0|0", ""},
