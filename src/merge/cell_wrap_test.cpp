@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <tuple>
 
@@ -9,7 +10,7 @@ namespace {
 
 std::string Wrap(const char* cell, int left, int right) {
   kelvorin::MergeBuffer out;
-  kelvorin::WrapCell(out, cell, left, right);
+  kelvorin::WrapCell(out, cell, std::strlen(cell), left, right);
   return std::string(out.text(), out.size());
 }
 
@@ -21,8 +22,9 @@ TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
       {4, 10, "extraordinarily long", "    extraordinarily\n    long"},
       {3, 0, "one two three", "   one\n   two\n   three"},
       {0, 5, "  a\tb\r\nc  ", "a b c"},
-      {2, 20, " \t\r\n ", ""},                  // no words: not even the indentation
-      {5, 6, "abcdefghij", "     abcdefghij"},  // never split, always indented
+      {0, 20, "abcdefg  hijklmn", "abcdefg hijklmn"},  // two spaces across 8 bytes
+      {2, 20, " \t\r\n ", ""},                         // no words: not even the indentation
+      {5, 6, "abcdefghij", "     abcdefghij"},         // never split, always indented
       // Negative margins: no indentation, words still spaced, R below the
       // column count puts every later word on a line of its own.
       {-3, 9, "ab cd ef gh", "ab cd ef\ngh"},

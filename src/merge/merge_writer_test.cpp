@@ -100,7 +100,9 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {"%%" + digits60 + "%% %%0%% %%%% %%x%% %%4%% end %%1",
        "%%" + digits60 + "%% %%0%% %%%% %%x%% %%4%% end %%1", abc},
       {"%%9%%1%% %%4294967297%% %%2147483649%%", "%%9A %%4294967297%% %%2147483649%%", abc},
-      {"%kelvorin%%%1%%%%2%kelvorin%", "A%%2D%%2", abc},  // "%%2" runs into the marker
+      {"%kelvorin%%%1%%%%2%kelvorin%", "A%%2D%%2", abc},            // "%%2" runs into the marker
+      {"%kelvorin%%%%%1%%%%%kelvorin%", "1%%2%%", {{"1"}, {"2"}}},  // made of text and values
+      {"%%%kelvorin%%%1%%%kelvorin%%%", "1", {{"1"}}},
       {"[%%65%%][%%70%%][%%71%%] %kelvorin%%%1%%%kelvorin%", "[][][%%71%%] second", {wide}},
       {"a%%b%%1%%c", "abb1%%c", kTwoRows, false, 0, 0, "%%"},  // empty Rowname
                                                                // clang-format off
