@@ -42,44 +42,47 @@ void Indent(MergeBuffer& out, int left) {
   for (; left > 0; left -= kRun) out.Append(kSpaces, left < kRun ? left : kRun);
 }
 
-// Whether [from, to) holds no control byte (tab, CR and LF among them) and
-// no two spaces in a row, eight bytes at a time.
-bool Plain(const char* from, const char* to) {
+// Whether the eight bytes at p hold no control byte (tab, CR and LF among
+// them) and no two spaces in a row; their spaces go to *spaces as high bits.
+bool PlainBlock(const char* p, std::uint64_t* spaces) {
   constexpr std::uint64_t kLow = kOnes * 0x7f, kHigh = kOnes * 0x80;
-  std::uint64_t spaces = 0;  // the last block's spaces, as high bits
-  for (; to - from >= 8; from += 8) {
-    std::uint64_t x;
-    std::memcpy(&x, from, sizeof x);
-    if (((x - kOnes * 0x20) & ~x & kHigh) != 0) return false;
-    const std::uint64_t y = x ^ (kOnes * ' ');
-    const std::uint64_t space = ~(((y & kLow) + kLow) | y | kLow);
-    if ((space & (space >> 8)) != 0 || (spaces >> 56 & space) != 0) return false;
-    spaces = space;
-  }
-  for (bool after_space = spaces >> 63 != 0; from < to; ++from) {
-    if (static_cast<unsigned char>(*from) < ' ' || (after_space && *from == ' ')) return false;
-    after_space = *from == ' ';
-  }
-  return true;
+  std::uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  const std::uint64_t y = x ^ (kOnes * ' ');
+  *spaces = ~(((y & kLow) + kLow) | y | kLow);
+  return ((x - kOnes * 0x20) & ~x & kHigh) == 0 && (*spaces & (*spaces >> 8)) == 0;
 }
 
-// Where the line that starts with the word at ends when the bytes within its
-// reach are words one space apart, as most values are: after the last word
-// that ends at most reach bytes from at (the space after a word is not
-// counted against the margin). Null otherwise: the words are then laid out
-// one by one.
+// Whether [from, to) is words one space apart, as most values are: no control
+// byte and no two spaces in a row. Eight bytes at a time, the last eight
+// overlapping what went before.
+bool Plain(const char* from, const char* to) {
+  if (to - from < 8) {
+    for (const char* p = from; p < to; ++p) {
+      if (static_cast<unsigned char>(*p) < ' ' || (p > from && *p == ' ' && p[-1] == ' ')) {
+        return false;
+      }
+    }
+    return true;
+  }
+  std::uint64_t last = 0, spaces = 0;
+  for (; to - from > 8; from += 8, last = spaces) {
+    if (!PlainBlock(from, &spaces) || (last >> 56 & spaces) != 0) return false;
+  }
+  const char* tail = to - 8;  // a pair across its start lies in the block before
+  return PlainBlock(tail, &spaces) && (tail != from || (last >> 56 & spaces) == 0);
+}
+
+// Where the line that starts with the word at ends in a plain cell: after the
+// last word that ends at most reach bytes from at (the space after a word is
+// not counted against the margin). Null when the first word alone is longer.
 const char* PlainLineEnd(const char* at, const char* stop, long long reach) {
   if (reach < 1) return nullptr;
-  if (stop - at <= reach) {
-    if (!Plain(at, stop)) return nullptr;
-    return stop[-1] == ' ' ? stop - 1 : stop;
-  }
-  const char* window = at + reach + 1;
-  if (!Plain(at, window)) return nullptr;
-  for (const char* space = window - 1; space > at; --space) {
+  if (stop - at <= reach) return stop[-1] == ' ' ? stop - 1 : stop;
+  for (const char* space = at + reach; space > at; --space) {
     if (*space == ' ') return space;
   }
-  return nullptr;  // the first word alone is longer
+  return nullptr;
 }
 
 // Words of a line that stand in the cell as they are written, one space
@@ -92,10 +95,11 @@ struct Run {
 
 // Appends the words from at (a word's start) that share its line, which
 // starts at column start, and returns where the next line's first word
-// starts (or stop).
+// starts (or stop). In a plain cell a line is found at once, else word by
+// word.
 const char* Line(MergeBuffer& out, const char* at, const char* stop, long long start,
-                 long long right) {
-  const char* end = PlainLineEnd(at, stop, right - start + 1);
+                 long long right, bool plain) {
+  const char* end = plain ? PlainLineEnd(at, stop, right - start + 1) : nullptr;
   if (end != nullptr) {
     out.Append(at, static_cast<std::size_t>(end - at));
     return SkipDelimiters(end, stop);
@@ -127,10 +131,11 @@ void WrapCell(MergeBuffer& out, const char* cell, std::size_t length, int left, 
   const long long start = left > 0 ? left : 0;
   const char* const stop = cell + length;
   const char* at = SkipDelimiters(cell, stop);
+  const bool plain = Plain(at, stop);
   for (bool first = true; at < stop; first = false) {
     if (!first) out.AppendByte('\n');
     Indent(out, left);
-    at = Line(out, at, stop, start, right);
+    at = Line(out, at, stop, start, right, plain);
   }
 }
 
