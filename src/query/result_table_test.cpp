@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,16 +13,19 @@ namespace {
 using kelvorin::ResultTable;
 
 TEST(ResultTableTest, TrimsSpacesAndTabsOnlyWhenSkipSpacesIsOn) {
-  const char* texts[] = {" \tab c\t  ", " \t \t", "x\r\n", ""};
-  const char* trimmed[] = {"ab c", "", "x\r\n", ""};
+  const std::string big(70000, 'y');  // a chunk of its own, between short texts
+  const char* texts[] = {" \tab c\t  ", " \t \t", big.c_str(), "x\r\n", ""};
+  const char* trimmed[] = {"ab c", "", big.c_str(), "x\r\n", ""};
   for (bool skip : {true, false}) {
     ResultTable table(skip);
-    table.BeginRow(4);
+    table.BeginRow(5);
     for (const char* text : texts) EXPECT_TRUE(table.AddCell(text));
     table.EndRow();
-    for (int i = 0; i < 4; ++i) {
-      ASSERT_NE(table.GetCell(i, 0), nullptr);  // an empty text is still a cell
+    for (int i = 0; i < 5; ++i) {
+      std::size_t length = 0;
+      ASSERT_NE(table.GetCell(i, 0, &length), nullptr);  // an empty text is still a cell
       EXPECT_STREQ(table.GetCell(i, 0), skip ? trimmed[i] : texts[i]);
+      EXPECT_EQ(length, std::strlen(table.GetCell(i, 0)));
     }
   }
 }
