@@ -158,9 +158,13 @@ class Segments {
   bool Grow() {
     std::size_t capacity = capacity_ ? capacity_ * 2 : 16;
     void* grown = failed_ ? nullptr : platform::Reallocate(items_, sizeof(Segment) * capacity);
-    failed_ = grown == nullptr;
-    if (grown != nullptr) items_ = static_cast<Segment*>(grown), capacity_ = capacity;
-    return !failed_;
+    if (grown == nullptr) {
+      failed_ = true;
+      return false;
+    }
+    items_ = static_cast<Segment*>(grown);
+    capacity_ = capacity;
+    return true;
   }
   Segment* items_ = nullptr;
   std::size_t size_ = 0, capacity_ = 0;
@@ -255,7 +259,7 @@ bool ReadBlock(Expansion& e, const char* block, const char* end) {
     pos = p.next;
   }
   AddRun(e, run, end);
-  e.plain = !e.table.AnyPercent() && (e.own < block || e.own >= end);
+  e.plain = !e.table.AnyPercent() && (e.own == nullptr || e.own < block || e.own >= end);
   for (const Segment& s : e.segments) e.plain = e.plain && !s.percent;
   return !e.segments.failed();
 }
@@ -273,6 +277,31 @@ void ReserveFor(Expansion& e, int rows, std::size_t rest) {
   e.out.Reserve(bytes);
 }
 
+// One row's copy of a block in which pass 2 has nothing to do: straight to
+// the output.
+void AppendPlainRow(Expansion& e, int row) {
+  const std::size_t from = e.out.size();
+  for (const Segment& s : e.segments) {
+    if (s.column == 0) {
+      e.out.Append(s.text, s.length);
+    } else {
+      AppendCell(e, s, row, e.out);
+    }
+  }
+  e.fill.Passed(e.out.size() - from);
+}
+
+// One row's copy of a block by way of pass 2.
+void FeedRow(Expansion& e, int row) {
+  for (const Segment& s : e.segments) {
+    if (s.column == 0) {
+      CopyRun(e, s.text, s.length, s.percent);
+    } else {
+      PutCell(e, s, row);
+    }
+  }
+}
+
 // Appends the row block [block, end) once per stored row, with its column
 // placeholders filled from that row and long cells wrapped.
 void ExpandRowBlock(Expansion& e, const char* block, const char* end, std::size_t rest) {
@@ -280,24 +309,10 @@ void ExpandRowBlock(Expansion& e, const char* block, const char* end, std::size_
   const int rows = e.table.RowCount();
   ReserveFor(e, rows, rest);
   for (int row = 0; row < rows; ++row) {
-    if (e.plain && e.fill.Idle()) {  // pass 2 has nothing to do in this copy
-      const std::size_t from = e.out.size();
-      for (const Segment& s : e.segments) {
-        if (s.column == 0) {
-          e.out.Append(s.text, s.length);
-        } else {
-          AppendCell(e, s, row, e.out);
-        }
-      }
-      e.fill.Passed(e.out.size() - from);
-      continue;
-    }
-    for (const Segment& s : e.segments) {
-      if (s.column == 0) {
-        CopyRun(e, s.text, s.length, s.percent);
-      } else {
-        PutCell(e, s, row);
-      }
+    if (e.plain && e.fill.Idle()) {
+      AppendPlainRow(e, row);
+    } else {
+      FeedRow(e, row);
     }
   }
 }
