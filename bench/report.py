@@ -20,6 +20,7 @@ PROGRAMS = ["floor", "durable floor", "kelvorin", "python"]
 AGAIN = "kelvorin, again"  # the same program twice: the noise of a ratio
 GOAL = 1.05
 GROWTH_GOAL = 1.15  # at every row count
+MERGE_GOAL = 2.0  # the merge alone against a durable copy of its output
 MEMORY_GOAL = 2048  # KiB above the durable floor, at every row count
 CASES = [("text/3", "3 rows, about 200 bytes and 5 placeholders a row"),
          ("text/5000", "5000 rows, about 200 bytes and 5 placeholders a row"),
@@ -146,15 +147,18 @@ def growth(results, engine, name, peaks, goals, load):
         median = {p: data[p]["median"] for p in PROGRAMS}
         r = pair_ratios("%s/pairs-%s-%d.json" % (results, engine, n), "kelvorin", "durable floor")
         if worst is None or median_ci(r)[0] > worst[1]:
-            worst = (n, median_ci(r)[0], ci(r))
+            worst = (n, median_ci(r)[0], ci(r), median_ci(r))
         extra = peaks[(engine, "kelvorin", n)] - peaks[(engine, "durable floor", n)]
         excess = max(excess or (extra, n), (extra, n))
         rows.append([n] + [ms(median[p]) for p in PROGRAMS]
                     + ["%.2f" % (median["kelvorin"] / median["durable floor"]), ci(r, 2)]
                     + [mib(peaks[(engine, p, n)]) for p in PROGRAMS[1:]])
-    goals.append(["≤ %.2f × the durable floor at every row count up to 5000, %s"
-                  % (GROWTH_GOAL, name), "worst: %s at %d rows" % (worst[2], worst[0]),
-                  "met" if worst[1] <= GROWTH_GOAL else "**not met**"])
+    low, high = worst[3][1:]
+    goals.append(["≤ %.2f × the durable floor at every row count up to 5000, %s, %s interleaved "
+                  "rounds a point" % (GROWTH_GOAL, name, len(r)),
+                  "worst: %s at %d rows" % (worst[2], worst[0]),
+                  "met" if high <= GROWTH_GOAL else "**not met**" if low > GROWTH_GOAL
+                  else "not resolved"])
     goals.append(["peak memory ≤ the durable floor's + 2 MiB at every row count, %s" % name,
                   "most: %+.1f MiB at %d rows" % (excess[0] / 1024, excess[1]),
                   "met" if excess[0] <= MEMORY_GOAL else "**not met**"])
@@ -164,7 +168,7 @@ def growth(results, engine, name, peaks, goals, load):
         + ["%s MiB" % p for p in PROGRAMS[1:]], rows))
 
 
-def merge(results, load):
+def merge(results, load, goals):
     rows = []
     for where in ("disk", "tmpfs"):
         path = os.path.join(results, "merge-%s.json" % where)
@@ -172,6 +176,12 @@ def merge(results, load):
                    if b.get("aggregate_name") == "median"}
         for case, title in CASES:
             m, c = medians["merge/%s/real_time" % case], medians["copy/%s/real_time" % case]
+            if where == "tmpfs" and case.startswith("wide"):
+                ratio = m["real_time"] / c["real_time"]
+                goals.append(["the merge alone ≤ %.0f × a durable copy of its output, tmpfs, %s"
+                              % (MERGE_GOAL, title), "%.2f (CPU time %.2f)" % (
+                                  ratio, m["cpu_time"] / c["cpu_time"]),
+                              "met" if ratio <= MERGE_GOAL else "**not met**"])
             rows.append([title, where, "%.0f KiB" % (m["output_bytes"] / 1024),
                          "%.3f" % m["real_time"], "%.3f" % c["real_time"],
                          "%.2f" % (m["real_time"] / c["real_time"]),
@@ -189,13 +199,14 @@ def generated(results):
                      for e, n in ENGINES)
     rows = "\n".join(growth(results, e, n, peaks, goals, load.get("rows-" + e, ""))
                       for e, n in ENGINES)
+    merged = merge(results, load, goals)
     parts = [BEGIN, "", "### Machine\n", open(os.path.join(results, "machine.md")).read(),
              "### Goals\n", table(["goal", "measured", "verdict"], goals),
              "\n### One whole run, 3 rows\n", runs,
              "### Growth with the rows\n",
              "![time and peak memory of one run against the rows](performance-rows.png)\n", rows,
              "### The merge alone against a durable copy of its output (Google Benchmark)\n",
-             merge(results, load), ""]
+             merged, ""]
     parts += ["### kelvorin-check on a folder of 10,000 messages, SQLite (hyperfine)\n",
               open(os.path.join(results, "check-folder.md")).read()]
     for engine, name in ENGINES:
