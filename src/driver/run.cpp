@@ -72,6 +72,7 @@ bool Run::QueryRows(ResultTable* table) {
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());
   Log().Write(line);
+  CloseResult(connection_.get());
   return true;
 }
 
