@@ -64,6 +64,8 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
   wide[0] = "%%2%%";  // a value that looks like a placeholder is filled in pass 2
   wide[1] = "second";
   const MergeCase cases[] = {
+      {"%kelvorin%%%%%1%%%%%kelvorin%", "1%%2%%", {{"1"}, {"2"}}},  // made of text and values
+      {"%%%kelvorin%%%1%%%kelvorin%%%", "1", {{"1"}}},
       {"[%%65%%][%%70%%][%%71%%] %kelvorin%%%1%%%kelvorin%", "[][][%%71%%] second", {wide}},
       // clang-format off
       {"S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b", "", {{"A"}}},  // a block's copy

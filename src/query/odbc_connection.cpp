@@ -144,6 +144,13 @@ SQLHSTMT StatementOf(const OdbcHandles* handles) {
   return handles->statement;
 }
 
+void CloseResult(OdbcHandles* handles) {
+  SQLHSTMT statement = handles->statement;
+  StepFailure ignored;  // the rows are read: this fails no run
+  (void)CheckOdbc(SQLFreeStmt(statement, SQL_CLOSE), Passes::kAllButError, SQL_HANDLE_STMT,
+                  statement, &ignored);
+}
+
 // No return code is looked at: nothing is left that a failure could harm, and
 // the disconnect of a connection that never came up fails by design.
 void CloseQuery(OdbcHandles* h) {

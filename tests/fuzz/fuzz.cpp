@@ -138,7 +138,7 @@ int Wrap(Input& in) {
   const int left = margin(in.Byte()) % 200, right = margin(in.Byte());
   const std::string cell = in.Piece('\0'), indent(left > 0 ? left : 0, ' ');
   kelvorin::MergeBuffer out;
-  kelvorin::WrapCell(out, cell.c_str(), left, right);
+  kelvorin::WrapCell(out, cell.data(), cell.size(), left, right);
   const std::string text(out.text(), out.size());
   Promise(Words(text, " \n") == Words(cell, " \t\r\n"), "the same words");
   Promise(text.find_first_of("\t\r") == std::string::npos, "no tab or CR");

@@ -4,7 +4,8 @@
  * nth: the matching call to disturb, from 1; action: fail (that call and every later one), short
  * (that write takes half its bytes, as one a signal interrupts) or kill; glob: fnmatch(3) pattern
  * of the path (for rename, the old name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch
- * return SQL_SUCCESS_WITH_INFO with one diagnostic record of that state, as a driver's warning. */
+ * (a cut text's warning counts as success) return SQL_SUCCESS_WITH_INFO with one diagnostic record
+ * of that state, and no other, as a driver's warning. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -63,7 +64,7 @@ int rename(const char* from, const char* to) {
 SQLRETURN SQLFetch(SQLHSTMT statement) {
   SQLRETURN (*real)(SQLHSTMT) = dlsym(RTLD_NEXT, "SQLFetch");
   SQLRETURN rc = real(statement);
-  warned = rc == SQL_SUCCESS && strcmp(op, "fetch") == 0 && ++calls == nth;
+  warned = SQL_SUCCEEDED(rc) && strcmp(op, "fetch") == 0 && ++calls == nth;
   return warned ? SQL_SUCCESS_WITH_INFO : rc;
 }
 
