@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -13,15 +12,21 @@ std::string Wrap(const char* cell, int left, int right) {
   return std::string(out.text(), out.size());
 }
 
+// Rows no generated margins reach.
 TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
-  const std::tuple<int, int, const char*, const char*> cases[] = {
-      // L, R, cell, written
-      {0, 10, "aaaa bbbbbb cc", "aaaa bbbbbb\ncc"},  // a line may end one past R
-      // R below the column count puts every later word on a line of its own.
-      {0, -2147483647 - 1, "ab cd", "ab\ncd"},
+  struct WrapCase {
+    int left, right;
+    const char *cell, *wrapped;
   };
-  for (auto [left, right, cell, wrapped] : cases) {
-    EXPECT_EQ(Wrap(cell, left, right), wrapped) << left << " " << right << " [" << cell << "]";
+  const WrapCase cases[] = {
+      // A line may end one past the right margin.
+      {.left = 0, .right = 10, .cell = "aaaa bbbbbb cc", .wrapped = "aaaa bbbbbb\ncc"},
+      // A right margin below the column count puts every later word on a line of its own.
+      {.left = 0, .right = -2147483647 - 1, .cell = "ab cd", .wrapped = "ab\ncd"},
+  };
+  for (const WrapCase& c : cases) {
+    EXPECT_EQ(Wrap(c.cell, c.left, c.right), c.wrapped)
+        << c.left << " " << c.right << " " << c.cell;
   }
 }
 
