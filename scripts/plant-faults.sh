@@ -206,17 +206,11 @@ tests: faults_linux
 old:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return false;
 new:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement)) return false;
 
-name: full-area-taken-as-whole
+name: value-of-65536-bytes-accepted
 file: src/query/result_fetch.cpp
 tests: values_maria
 old:          (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(c.size));
 new:          (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(c.size));
-
-name: value-of-65536-bytes-accepted
-file: src/query/result_fetch.cpp
-tests: values_
-old:   if (*length == SQL_NO_TOTAL || *length >= static_cast<SQLLEN>(kMaxDataArea)) {
-new:   if (*length == SQL_NO_TOTAL || *length > static_cast<SQLLEN>(kMaxDataArea)) {
 
 name: nul-in-value-accepted
 file: src/query/result_fetch.cpp
