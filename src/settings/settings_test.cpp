@@ -41,13 +41,6 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
   const std::string db = "[Database]\r\nSource=s\r\n", q = "Request=q\r\n";
   const std::string long_path = kSep + std::string(400, 'p');
   const SettingsCase cases[] = {
-      {.ini = "[Database]\r\nSource=\r\nRequest=q\r\n",
-       .taken = {.source = "", .marker = "", .request = ""},
-       .refused = "Source"},
-      // The options come after Request: a run that fails there deletes.
-      {.ini = db + "[Options]\r\nDeleteOnErrors=no\r\n",
-       .taken = {.request = ""},
-       .refused = "Request"},
       {.ini = "[Database]\r\nSource=shop\r\nUsername=ann\r\nPassword=p w\r\nRowname=order\r\n"
               "Request=orders.sql\r\n[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
               "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n",

@@ -80,9 +80,6 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          **shim('move:1:fail:17', '*spool/msg.txt')),
     dict(name='FIFO as message', **odd('mkfifo', 'fifo')),
     dict(name='device as message', **odd('mknod', 'null', ' c 1 3')),
-    dict(name='message held by another writer', log=[RAN[0], LOAD + 'spool/msg.txt',
-         "ERROR: can't delete message file spool/msg.txt", DELETED], msg=OLD,
-         prefix=['flock', '-ox', 'spool/msg.txt']),
     # The moved name and its .reason share a stem cut so that both fit a folder.
     dict(name='255-byte name quarantined', log=['+++ Process: spool/' + 'm' * 255,
          LOAD + '<dir>/query.sql', '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248],

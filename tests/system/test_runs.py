@@ -11,7 +11,6 @@ NO_RCPT = 'Subject: x\r\nHi\r\n'
 NO_RCPT_LOG = "ERROR: can't extract recipient email from message"
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
-LONG = 'm' * 251 + '.txt'  # the longest name a Linux folder holds
 NOT_MOVED = [PROCESS, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
 MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % ('\\' if RUNNER else '/')
 
@@ -38,11 +37,6 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          msg=HEAD + 'b', query="SELECT 'a', 'b'", message=HEAD + '%%2%%'),
     dict(name='unknown data source', log=[PROCESS, QUERIED, DIAG, DELETED], msg=None,
          ini=ini(source='nowhere')),
-    dict(name='log appended', log=['earlier run', PROCESS, QUERIED, OK1, DONE], msg=MERGED,
-         files={'kelvorin.LOG': '01:02:03 04-05-2006 earlier run\r\n'}),
-    dict(name='message name of 255 bytes', log=['+++ Process: ' + LONG, QUERIED, OK1, DONE],
-         msg=MERGED, path=LONG),
-    # The file the link leads to is merged: the link stays a link to it.
     dict(name='message path is a link', log=['+++ Process: link.txt', QUERIED, OK1, DONE],
          msg=MERGED, path='real/target.txt', args=['link.txt'], left=['link.txt'],
          arrange=lambda d, t: os.symlink('real/target.txt', os.path.join(d, 'link.txt'))),
