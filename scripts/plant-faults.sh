@@ -363,7 +363,9 @@ plant() {  # name file tests old new [old new...]
     stale=$((stale + 1)) verdict="STALE (text not found)"
   else
     planted=$file
-    if ! cmake --build build -j2 >/dev/null 2>&1; then
+    targets=(kelvorin kelvorin-check kelvorin_io_shim kelvorin_tests)  # what the tests run
+    [ "$tests" != '^unit$' ] || targets=(kelvorin_tests)
+    if ! cmake --build build -j2 --target "${targets[@]}" >/dev/null 2>&1; then
       verdict="STALE (does not build)" stale=$((stale + 1))
     elif (cd build && ctest -R "$tests" -j2 --timeout 600 --stop-on-failure >"$state/ctest.log" 2>&1)
     then
