@@ -4,7 +4,12 @@
 # every one is there.
 set -euo pipefail
 missing=()
-for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+# A bare name is ambiguous to dpkg once the package is also installed for a
+# second architecture (i386 for the 32-bit Wine): then ask for the native one.
+native=$(dpkg --print-architecture)
+for p in "$@"; do
+  dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$native" >/dev/null 2>&1 || missing+=("$p")
+done
 [ ${#missing[@]} -gt 0 ] || exit 0
 echo "== installing: ${missing[*]}"
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo

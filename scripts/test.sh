@@ -2,9 +2,10 @@
 # Installs what is missing, builds the Linux and the Windows program, starts
 # the database servers the tests use (on private sockets), and runs every
 # test: unit tests of both builds (the Windows ones under Wine), the system
-# tests of both programs against the real engines, the Linux suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target
-# for a short while (KELVORIN_FUZZ_SECONDS, default 30).
+# tests of both programs against the real engines, the packages installed
+# and run (the .deb with dpkg: as root), the Linux suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a
+# short while (KELVORIN_FUZZ_SECONDS, default 30).
 #
 #   scripts/test.sh           all of it (what CI runs)
 #   scripts/test.sh --quick   the Linux build and its tests only: no Wine,
@@ -22,6 +23,14 @@ esac
 packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
   libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb
   clang libclang-rt-dev python3-pyodbc python3-hypothesis)
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo -E"
+if ! $quick; then
+  # The packages' test: the 32-bit Windows program runs under Wine's 32-bit
+  # loader, whose odbc32 calls the i386 unixODBC and SQLite driver (which
+  # reads its data source through libodbcinst).
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  packages+=(wine32:i386 libodbc2:i386 libodbcinst2:i386 libsqliteodbc:i386 logrotate)
+fi
 scripts/install-missing.sh "${packages[@]}"
 
 jobs=$(nproc)
@@ -93,6 +102,15 @@ if $quick; then
 fi
 echo "== tests of the Windows build (under Wine)"
 run_ctest build-win
+echo "== the packages (scripts/package.sh), installed and run as an operator would"
+# Into a file, not a pipe: Wine's helper processes may hold a pipe open.
+package_out=$(mktemp)
+{ scripts/package.sh && $sudo tests/package/test_package.sh build-pkg/dist ||
+  echo "FAILED: the packages could not be made or tested"; } >"$package_out" 2>&1
+cat "$package_out"
+passed=$((passed + $(grep -c '^ok: ' "$package_out" || true)))
+failed=$((failed + $(grep -c '^FAILED: ' "$package_out" || true)))
+rm -f "$package_out"
 echo "== the Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan)"
 cmake -S . -B build-asan -DKELVORIN_SANITIZE=ON -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" \
   -DKELVORIN_WINDOWS_PROGRAM= >/dev/null

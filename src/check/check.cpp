@@ -37,6 +37,9 @@ constexpr char kHelp[] =
     "      first and last time stamp, lowest and median runs a minute. STAMP is a\n"
     "      time stamp as the log writes it: \"hh:mm:ss dd-mm-yyyy\".\n"
     "\n"
+    "  kelvorin-check --version\n"
+    "      Prints the version of this program and of the plug-in built with it.\n"
+    "\n"
     "  --ini PATH   the plug-in's settings file (default: kelvorin.INI beside this program)\n"
     "\n"
     "Problems found: keys of [Database] and [Options] the plug-in does not read, values\n"
@@ -171,6 +174,10 @@ int CheckMain(int argc, char** argv) {
   Arguments a;
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("kelvorin-check " KELVORIN_VERSION);
     return 0;
   }
   if (!Parse(argc, argv, &a)) {
