@@ -131,7 +131,7 @@ class Case(unittest.TestCase):
 
     def rows(self, rows, **defaults):
         """Runs each row: a dict of its name, log (expected; None: none at all), msg (the message
-        afterwards; None: deleted) and what differs from defaults; one with root=True only as root."""
+        afterwards; None: deleted) and what differs from defaults; root=True: only as root."""
         for row in rows:
             row = {**defaults, **row}
             with self.subTest(row.pop('name')):

@@ -14,7 +14,7 @@ QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
 WRITE, LOAD = RAN + ['ERROR: file writing error'], "ERROR: can't load file "
-NO_QUERY, TEMP = [RAN[0], LOAD + '<dir>/query.sql'], 'spool/.kelvorin-XXXXXX'
+NO_QUERY = [RAN[0], LOAD + '<dir>/query.sql']
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 
@@ -62,7 +62,8 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          **nobody('chown root: spool', ini=KEPT)),
     # A sticky folder refuses to replace another user's file: rewritten in place instead.
     dict(name='sticky folder, message not ours', log=RAN + [DONE], msg=NEW, **nobody(
-        'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt', ini=KEPT)),
+        'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt',
+        ini=KEPT)),
     dict(name='delete refused', log=NO_QUERY + ["ERROR: can't delete message file spool/msg.txt",
                                                DELETED], msg=OLD,
          **nobody('chown root: spool && chmod 0 query.sql')),

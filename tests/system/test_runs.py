@@ -47,10 +47,12 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
         then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
             '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
     dict(name='no quarantine folder', **quarantine('nowhere')),
-    dict(name='quarantine on another volume', **quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
+    dict(name='quarantine on another volume',
+         **quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
     # The host sends from the message's folder: a message moved there would go out unmerged.
     dict(name="quarantine is the message's folder", **quarantine('.')),
-    dict(name='quarantine longer than kept', **quarantine('./' * 179 + 'q/', files={'q/.keep': ''})),
+    dict(name='quarantine longer than kept',
+         **quarantine('./' * 179 + 'q/', files={'q/.keep': ''})),
     # A folder is no message: neither loaded nor moved with what it holds.
     dict(name='message path is a folder', **quarantine(
         'q', log=['+++ Process: spool', 'ERROR: not a regular file spool'], msg=NO_RCPT,
