@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -39,7 +40,8 @@ void Ini(Input& in) {
   const std::string path = "/tmp/kelvorin-fuzz-" + std::to_string(getpid()) + ".ini";
   std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rest;
   platform::Profile ini(path.c_str());
-  if (ini.Read(section.c_str(), key.c_str(), "fb", out.data(), out.size()) >= out.size()) abort();
+  const std::size_t n = ini.Read(section.c_str(), key.c_str(), "fb", out.data(), out.size());
+  if (n >= out.size() || std::strlen(out.data()) != n) abort();  // the count is the value's
   ini.Keys(section.c_str(), keys.data(), keys.size());
 }
 
