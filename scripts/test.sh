@@ -21,7 +21,7 @@ case ${1:-} in
 esac
 
 packages=(cmake g++ libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 unixodbc unixodbc-dev
-  libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb
+  libsqliteodbc sqlite3 postgresql-15 odbc-postgresql mariadb-server odbc-mariadb pgbouncer
   clang libclang-rt-dev python3-pyodbc python3-hypothesis)
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo -E"
 if ! $quick; then
@@ -55,11 +55,14 @@ cleanup() {
 }
 trap cleanup EXIT
 echo "== starting the test databases ($state)"
-scripts/engines.sh start "$state"
+# The full run adds the scale-out (a primary, a hot standby, PgBouncer) and its fault tests.
+scale=ON
+$quick && scale=OFF
+scripts/engines.sh start "$state" $([ $scale = ON ] && echo --scale)
 
 echo "== building for Linux (build)"
 cmake -S . -B build -DKELVORIN_WINDOWS_PROGRAM="$windows" \
-  -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" >/dev/null
+  -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" -DKELVORIN_TEST_SCALE=$scale >/dev/null
 cmake --build build -j "$jobs"
 
 # A private Wine prefix, made once: its first start takes a while, and tests

@@ -32,6 +32,7 @@ const Key kKeys[] = {
     {"Options", "FormatRight", kOptionCapacity - 1},
     {"Options", "HeaderGuard", kOptionCapacity - 1},
     {"Options", "Quarantine", kRequestCapacity - 1},
+    {"Options", "QueryTimeout", kOptionCapacity - 1},
 };
 
 std::string Lower(std::string text) {

@@ -61,9 +61,9 @@ bool PrepareQuery(Run& run) {
 
 bool QueryRows(Run& run, ResultTable* table) {
   const Settings& s = run.settings;
-  bool executed = run.handles != nullptr
-                      ? ExecuteAgain(run.handles, run.query_text)
-                      : OpenQuery(s.Source, s.Username, s.Password, run.query_text, &run.handles);
+  bool executed = run.handles != nullptr ? ExecuteAgain(run.handles, run.query_text)
+                                         : OpenQuery(s.Source, s.Username, s.Password,
+                                                     s.QueryTimeout, run.query_text, &run.handles);
   if (!executed || !FetchResults(StatementOf(run.handles), table)) return false;
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());

@@ -75,8 +75,17 @@ bool AllocateHandles(OdbcHandles& h) {
   return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_DBC, h.connection);
 }
 
+// The login timeout ends at the login: a server (or a pooler in front of one)
+// that takes the query and never answers would hold the host's queue as
+// well. Set on the statement, so that ExecuteAgain keeps it.
+bool SetQueryTimeout(OdbcHandles& h, int seconds) {
+  SQLRETURN rc = SQLSetStmtAttr(h.statement, SQL_ATTR_QUERY_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, h.statement);
+}
+
 bool ConnectAndExecute(OdbcHandles& h, const char* source, const char* username,
-                       const char* password, const char* query) {
+                       const char* password, int query_timeout, const char* query) {
   SQLRETURN rc =
       SQLConnect(h.connection, Text(source), SQL_NTS, Credential(username),
                  CredentialLength(username), Credential(password), CredentialLength(password));
@@ -86,6 +95,7 @@ bool ConnectAndExecute(OdbcHandles& h, const char* source, const char* username,
     h.statement = SQL_NULL_HSTMT;
     return false;
   }
+  if (!SetQueryTimeout(h, query_timeout)) return false;
   rc = SQLExecDirect(h.statement, Text(query), SQL_NTS);
   return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, h.statement);
 }
@@ -100,8 +110,8 @@ bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE h
   return passed;
 }
 
-bool OpenQuery(const char* source, const char* username, const char* password, const char* query,
-               OdbcHandles** out) {
+bool OpenQuery(const char* source, const char* username, const char* password, int query_timeout,
+               const char* query, OdbcHandles** out) {
   *out = nullptr;
   void* memory = platform::Allocate(sizeof(OdbcHandles));
   if (memory == nullptr) {
@@ -109,7 +119,8 @@ bool OpenQuery(const char* source, const char* username, const char* password, c
     return false;
   }
   OdbcHandles* h = new (memory) OdbcHandles;
-  if (!AllocateHandles(*h) || !ConnectAndExecute(*h, source, username, password, query)) {
+  if (!AllocateHandles(*h) ||
+      !ConnectAndExecute(*h, source, username, password, query_timeout, query)) {
     CloseQuery(h);
     return false;
   }

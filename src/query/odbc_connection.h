@@ -11,12 +11,13 @@ namespace kelvorin {
 // the connection module's own.
 struct OdbcHandles;
 
-// Connects to the data source and executes query. An empty username or
-// password leaves the data source's own in force. True with *out the handles,
+// Connects to the data source and executes query, which may take up to
+// query_timeout seconds (0: no limit). An empty username or password leaves
+// the data source's own in force. True with *out the handles,
 // whose statement's result stays open until CloseQuery; false after logging
 // why, with nothing held.
 [[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
-                             const char* query, OdbcHandles** out);
+                             int query_timeout, const char* query, OdbcHandles** out);
 
 // Executes query on the connection that handles hold, the statement's earlier
 // result closed first. False after logging why; the handles stay held.

@@ -75,6 +75,16 @@ int ReadNumber(const platform::Profile& ini, const char* key) {
   return DecimalValue(value);
 }
 
+// Seconds: a value without digits or below 0 keeps the default, so a typo
+// cannot take away the limit that keeps a stalled server from holding the
+// host's queue; only an explicit 0 removes it.
+int ReadSeconds(const platform::Profile& ini, const char* key, int fallback) {
+  char value[kOptionCapacity];
+  ini.Read(kOptions, key, "", value, sizeof value);
+  int seconds = DecimalValue(value);
+  return std::strpbrk(value, "0123456789") == nullptr || seconds < 0 ? fallback : seconds;
+}
+
 bool ReadDatabase(const platform::Profile& ini, const char* ini_path, const char* directory,
                   Settings& s) {
   if (ini.Read(kDatabase, "Source", "", s.Source, sizeof s.Source) == 0) {
@@ -117,6 +127,7 @@ bool ReadSettings(const char* ini_path, const char* directory, Settings* out) {
   std::size_t n = ini.Read(kOptions, "Quarantine", "", quarantine, sizeof quarantine);
   s.QuarantineTooLong = n >= kRequestCapacity;
   std::memcpy(s.Quarantine, quarantine, s.QuarantineTooLong ? 0 : n + 1);
+  s.QueryTimeout = ReadSeconds(ini, "QueryTimeout", kDefaultQueryTimeout);
   return true;
 }
 

@@ -12,6 +12,10 @@ constexpr std::size_t kTextValueCapacity = 1000;  // Source, Username, Password,
 constexpr std::size_t kOptionCapacity = 530;      // Rowname and each [Options] value
 constexpr std::size_t kRequestCapacity = 360;     // the query file's path
 
+// Seconds a query may take when the INI does not say: far above a normal
+// mailing's query, far below a host's patience.
+constexpr int kDefaultQueryTimeout = 60;
+
 struct Settings {
   char Source[kTextValueCapacity] = {};
   char Username[kTextValueCapacity] = {};
@@ -25,6 +29,8 @@ struct Settings {
   bool HeaderGuard = true;                 // values in the host's header lines stay on their line
   char Quarantine[kRequestCapacity] = {};  // folder for failed messages; empty: delete them
   bool QuarantineTooLong = false;          // set, but too long to be held: Quarantine is empty
+  // Seconds the query may take; 0: no limit.
+  int QueryTimeout = kDefaultQueryTimeout;
 };
 
 // Whether the plug-in reads value as on for the [Options] flag key:

@@ -20,6 +20,7 @@ struct Taken {
   int left = 0, right = 0;
   bool header_guard = true;
   std::string quarantine;
+  int query_timeout = 60;  // seconds
 };
 
 std::string Text(const Taken& t) {
@@ -28,7 +29,7 @@ std::string Text(const Taken& t) {
          " delete=" + std::to_string(t.delete_on_errors) +
          " skip=" + std::to_string(t.skip_spaces) + " left=" + std::to_string(t.left) +
          " right=" + std::to_string(t.right) + " guard=" + std::to_string(t.header_guard) +
-         " quarantine=" + t.quarantine;
+         " quarantine=" + t.quarantine + " query timeout=" + std::to_string(t.query_timeout);
 }
 
 struct SettingsCase {
@@ -43,7 +44,8 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
   const SettingsCase cases[] = {
       {.ini = "[Database]\r\nSource=shop\r\nUsername=ann\r\nPassword=p w\r\nRowname=order\r\n"
               "Request=orders.sql\r\n[Options]\r\nDeleteOnErrors=no\r\nSkipSpaces=yES\r\n"
-              "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n",
+              "FormatLeft=12abc\r\nFormatRight=-5\r\nHeaderGuard=no\r\nQuarantine=|failed\r\n"
+              "QueryTimeout=15s\r\n",
        .taken = {.source = "shop",
                  .user = "ann",
                  .password = "p w",
@@ -53,19 +55,20 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
                  .left = 12,
                  .right = -5,
                  .header_guard = false,
-                 .quarantine = "|failed"}},
+                 .quarantine = "|failed",
+                 .query_timeout = 15}},
       {.ini = db + "Rowname=\r\n" + q +
               "[Options]\r\nSkipSpaces=\r\nFormatLeft=abc\r\n"
-              "FormatRight=99999999999\r\n",
+              "FormatRight=99999999999\r\nQueryTimeout=\r\n",
        .taken = {.marker = "%%", .skip_spaces = false, .right = 2147483647}},
       {.ini = db + "Request=sub" + kSep +
-              "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\n",
-       .taken = {.request = "sub" + kSep + "q", .left = -3}},
+              "q\r\n[Options]\r\nDeleteOnErrors=Yes \r\nFormatLeft= -3\r\nQueryTimeout=0\r\n",
+       .taken = {.request = "sub" + kSep + "q", .left = -3, .query_timeout = 0}},
       // Only the whole word counts; only No turns the guard off.
       {.ini =
            db + q + "[Options]\r\nDeleteOnErrors=Yesterday\r\nSkipSpaces=On\r\nHeaderGuard=On\r\n",
        .taken = {.delete_on_errors = false, .skip_spaces = false}},
-      {.ini = db + "Request=sub" + kOtherSep + "q\r\n",
+      {.ini = db + "Request=sub" + kOtherSep + "q\r\n[Options]\r\nQueryTimeout=-1\r\n",
        .taken = {.request = "<dir>sub" + kOtherSep + "q"}},
       {.ini = db + "Request=" + long_path + "\r\n",  // cut to its capacity, then kept
        .taken = {.request = long_path.substr(0, 359)}},
@@ -89,7 +92,8 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
     Taken want = c.taken;
     if (want.request.rfind("<dir>", 0) == 0) want.request.replace(0, 5, dir.path());
     EXPECT_EQ(Text({s.Source, s.Username, s.Password, s.BlockMarker, s.Request, s.DeleteOnErrors,
-                    s.SkipSpaces, s.FormatLeft, s.FormatRight, s.HeaderGuard, s.Quarantine}),
+                    s.SkipSpaces, s.FormatLeft, s.FormatRight, s.HeaderGuard, s.Quarantine,
+                    s.QueryTimeout}),
               Text(want));
     EXPECT_EQ(testing_support::LogTexts(log),
               c.refused.empty() ? ""
