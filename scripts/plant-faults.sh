@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # plant-faults.sh [NAME...]: plants each fault of the table below in the work tree, one at a time,
 # rebuilds build/ incrementally, runs the tests that should catch it (ctest -R), puts the file
-# back (git checkout), and says CAUGHT or MISSED; NO TEST when no test matches (yet). A developer's
-# tool for the power of the suite, not run by CI: it needs root (the servers, the rows that take
-# rights away) and a clean src/ (the files are restored from git). Names pick some faults.
+# back (git checkout), and says CAUGHT or MISSED (the tests' output: build/plant-faults/NAME.log);
+# NO TEST when no test matches (yet). A developer's tool for the power of the suite, not run by
+# CI: it needs root (the servers, the rows that take rights away) and a clean src/ (the files are
+# restored from git). Names pick some faults.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "plant-faults.sh: run as root" >&2; exit 2; }
@@ -340,6 +341,8 @@ cleanup() {
   rm -rf "$state"
 }
 trap cleanup EXIT
+logs=build/plant-faults  # each fault's test output, to see which row caught it
+mkdir -p "$logs"
 scripts/engines.sh start "$state" --scale >/dev/null
 cmake -S . -B build -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" -DKELVORIN_TEST_SCALE=ON >/dev/null
 cmake --build build -j2 >/dev/null
@@ -373,13 +376,13 @@ plant() {  # name file tests old new [old new...]
     [ "$tests" != '^unit$' ] || targets=(kelvorin_tests)
     if ! cmake --build build -j2 --target "${targets[@]}" >/dev/null 2>&1; then
       verdict="STALE (does not build)" stale=$((stale + 1))
-    elif (cd build && ctest -R "$tests" -j2 --timeout 600 --stop-on-failure >"$state/ctest.log" 2>&1)
-    then
+    elif (cd build && ctest -R "$tests" -j2 --timeout 600 --stop-on-failure --output-on-failure \
+      >"$logs/$name.log" 2>&1); then
       missed=$((missed + 1)) verdict="MISSED by $tests"
     else
       caught=$((caught + 1))
       verdict="CAUGHT by $(grep -oE '[0-9]+ - [a-z_]+ \(Failed|[0-9]+ - [a-z_]+ \(Timeout' \
-        "$state/ctest.log" | sed -E 's/^[0-9]+ - //; s/ \(.*//' | sort -u | paste -sd, -)"
+        "$logs/$name.log" | sed -E 's/^[0-9]+ - //; s/ \(.*//' | sort -u | paste -sd, -)"
     fi
     git checkout -- "$file"
     planted=""
