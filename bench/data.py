@@ -45,9 +45,9 @@ def fill(dsn):
     for table in ("orders", "customers"):
         cursor.execute("DROP TABLE IF EXISTS " + table)
     cursor.execute("CREATE TABLE customers (id INTEGER PRIMARY KEY, "
-                   "email VARCHAR(100) NOT NULL UNIQUE, name VARCHAR(60))")
+                   "email VARCHAR(100) NOT NULL UNIQUE, name TEXT)")
     cursor.execute("CREATE TABLE orders (order_no INTEGER PRIMARY KEY, customer_id INTEGER "
-                   "NOT NULL, placed DATE, title VARCHAR(80), amount NUMERIC(10,2))")
+                   "NOT NULL, placed TEXT, title TEXT, amount NUMERIC(10,2))")
     cursor.execute("CREATE INDEX orders_customer ON orders (customer_id)")
     orders = []
     for cid, _, count in people:

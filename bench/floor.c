@@ -24,17 +24,19 @@
 #include <unistd.h>
 
 /* Bound as text, as a merge program would need every value. A column gets
- * room for its display size in UTF-8 (4 bytes a character), or 64 KiB, the
- * largest value Kelvorin accepts, when the driver knows no size. No bigger:
- * the SQLite driver pads every bound area to its full length, so a floor with
- * 64 KiB areas would spend its time padding, which no merge program needs. */
+ * room for its display size in UTF-8 (4 bytes a character), at most
+ * TEXT_AREA bytes, as Kelvorin's do: the SQLite driver pads every bound area
+ * to its full length, so a floor with areas sized for the longest value (64
+ * KiB for a TEXT column) would spend its time padding, which no merge program
+ * needs. A longer value is read again whole with SQLGetData. */
 #define MAX_COLUMNS 64
-#define DATA_AREA 65536
+#define TEXT_AREA 512
+#define LONGEST 65536
 
 static SQLLEN AreaSize(SQLHSTMT statement, SQLUSMALLINT column) {
   SQLLEN display = 0;
   SQLColAttribute(statement, column, SQL_DESC_DISPLAY_SIZE, NULL, 0, NULL, &display);
-  if (display <= 0 || display >= DATA_AREA / 4) return DATA_AREA;
+  if (display <= 0 || display >= TEXT_AREA / 4) return TEXT_AREA;
   return display * 4 + 1;
 }
 
@@ -53,10 +55,20 @@ static void PrintDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
   }
 }
 
-static void WriteRow(FILE* out, char areas[][DATA_AREA], const SQLLEN* indicators, int columns) {
+/* Writes a row, reading a value that did not fit its area again whole. */
+static void WriteRow(SQLHSTMT statement, FILE* out, char areas[][TEXT_AREA], const SQLLEN* sizes,
+                     const SQLLEN* indicators, int columns) {
+  static char whole[LONGEST];
   for (int c = 0; c < columns; ++c) {
     if (c > 0) putc('\t', out);
-    if (indicators[c] != SQL_NULL_DATA) fputs(areas[c], out);
+    if (indicators[c] == SQL_NULL_DATA) continue;
+    SQLLEN length = 0;
+    if (indicators[c] == SQL_NO_TOTAL || indicators[c] >= sizes[c]) {
+      SQLGetData(statement, (SQLUSMALLINT)(c + 1), SQL_C_CHAR, whole, LONGEST, &length);
+      fputs(whole, out);
+    } else {
+      fputs(areas[c], out);
+    }
   }
   fputs("\r\n", out);
 }
@@ -65,20 +77,20 @@ static void WriteRow(FILE* out, char areas[][DATA_AREA], const SQLLEN* indicator
  * row after row, writing each to out when there is one. Returns the number of
  * rows, or -1 on an error. */
 static long FetchAll(SQLHSTMT statement, FILE* out) {
-  static char areas[MAX_COLUMNS][DATA_AREA];
-  static SQLLEN indicators[MAX_COLUMNS];
+  static char areas[MAX_COLUMNS][TEXT_AREA];
+  static SQLLEN sizes[MAX_COLUMNS], indicators[MAX_COLUMNS];
   SQLSMALLINT columns = 0;
   if (!SQL_SUCCEEDED(SQLNumResultCols(statement, &columns))) return -1;
   if (columns > MAX_COLUMNS) columns = MAX_COLUMNS;
   for (SQLSMALLINT c = 0; c < columns; ++c) {
     SQLUSMALLINT column = (SQLUSMALLINT)(c + 1);
-    SQLBindCol(statement, column, SQL_C_CHAR, areas[c], AreaSize(statement, column),
-               &indicators[c]);
+    sizes[c] = AreaSize(statement, column);
+    SQLBindCol(statement, column, SQL_C_CHAR, areas[c], sizes[c], &indicators[c]);
   }
   long rows = 0;
   SQLRETURN rc;
   while (SQL_SUCCEEDED(rc = SQLFetch(statement))) {
-    if (out) WriteRow(out, areas, indicators, columns);
+    if (out) WriteRow(statement, out, areas, sizes, indicators, columns);
     ++rows;
   }
   return rc == SQL_NO_DATA ? rows : -1;

@@ -8,6 +8,7 @@ prose around it stays as written. Times are medians over every run.
 """
 import glob
 import json
+import math
 import os
 import statistics
 import sys
@@ -18,6 +19,9 @@ ENGINES = [("sqlite", "SQLite"), ("pg", "PostgreSQL")]
 PROGRAMS = ["floor", "durable floor", "kelvorin", "python"]
 AGAIN = "kelvorin, again"  # the same program twice: the noise of a ratio
 GOAL = 1.05
+GROWTH_GOAL = 1.15  # at every row count
+MERGE_GOAL = 2.0  # the merge alone against a durable copy of its output
+MEMORY_GOAL = 2048  # KiB above the durable floor, at every row count
 CASES = [("text/3", "3 rows, about 200 bytes and 5 placeholders a row"),
          ("text/5000", "5000 rows, about 200 bytes and 5 placeholders a row"),
          ("wide/5000x64/wrap", "5000 rows of 64 placeholders, wrapping on"),
@@ -39,6 +43,57 @@ def ms(seconds):
 
 def mib(kib):
     return "%.1f" % (kib / 1024)
+
+
+def loads(results):
+    """{section: "load1 load5 load15"} as each section started."""
+    path = os.path.join(results, "load.txt")
+    return dict(line.split(" ", 1) for line in open(path).read().splitlines()) if os.path.exists(
+        path) else {}
+
+
+def median_ci(values):
+    """The median and its 95% confidence interval (order statistics)."""
+    v = sorted(values)
+    k = max(0, int(len(v) / 2 - 0.98 * math.sqrt(len(v))))
+    return statistics.median(v), v[k], v[len(v) - 1 - k]
+
+
+def pair_ratios(path, a, b, kind="wall"):
+    """a / b in every round of an interleaved run."""
+    data = json.load(open(path))
+    times = dict(zip(data["names"], data[kind]))
+    return [x / y for x, y in zip(times[a], times[b])]
+
+
+def ci(values, digits=3):
+    m, low, high = median_ci(values)
+    return "%.*f (%.*f to %.*f)" % (digits, m, digits, low, digits, high)
+
+
+def pairs(results, engine, name, goals, load):
+    """The interleaved rounds at 3 rows: the ratio, and the noise beside it."""
+    path = "%s/pairs-%s-3.json" % (results, engine)
+    data = json.load(open(path))
+    wall = dict(zip(data["names"], data["wall"]))
+    rows = []
+    for a, b in (("kelvorin", "durable floor"), (AGAIN, "kelvorin")):
+        r = pair_ratios(path, a, b)
+        q = statistics.quantiles(r, n=10)
+        rows.append(["%s / %s" % (a, b), len(r), ci(r), "%.3f" % q[0], "%.3f" % q[8],
+                     ci(pair_ratios(path, a, b, "cpu"))])
+    ratio, low, high = median_ci(pair_ratios(path, "kelvorin", "durable floor"))
+    noise, nlow, nhigh = median_ci(pair_ratios(path, AGAIN, "kelvorin"))
+    verdict = "met" if high <= GOAL else "**not met**" if low > GOAL else "not resolved"
+    goals.append(["one whole run ≤ %.2f × the durable floor, %s, %d interleaved rounds"
+                  % (GOAL, name, len(wall["kelvorin"])),
+                  "%.3f (95%%: %.3f to %.3f); noise %.3f (%.3f to %.3f)"
+                  % (ratio, low, high, noise, nlow, nhigh), verdict])
+    medians = ", ".join("%s %s ms" % (p, ms(statistics.median(t))) for p, t in wall.items())
+    return ("#### %s, %d interleaved rounds (load at the start: %s)\n\n%s\n\nMedian wall times: "
+            "%s.\n" % (name, len(wall["kelvorin"]), load, table(
+                ["ratio", "rounds", "median of the ratios (95% confidence)", "p10", "p90",
+                 "CPU time ratio (95% confidence)"], rows), medians))
 
 
 def memory(results):
@@ -69,7 +124,7 @@ def whole(results, engine, name, peaks, goals):
     verdict = "met" if ratio <= GOAL else "**not met**"
     if abs(ratio - GOAL) <= abs(again - 1):
         verdict = "not resolved: noise above the margin"
-    goals.append(["one whole run ≤ %.2f × the durable floor, %s" % (GOAL, name),
+    goals.append(["one whole run ≤ %.2f × the durable floor, %s, hyperfine turns" % (GOAL, name),
                   "%.3f (noise: %.3f)" % (ratio, again), verdict])
     kelvorin, durable = peaks[(engine, "kelvorin", 3)], peaks[(engine, "durable floor", 3)]
     goals.append(["peak memory flat, 3 rows, %s" % name, "%s MiB, durable floor %s (%+.1f)" % (
@@ -83,22 +138,37 @@ def whole(results, engine, name, peaks, goals):
                median["python"] / median["kelvorin"]))
 
 
-def growth(results, engine, name, peaks):
-    rows = []
+def growth(results, engine, name, peaks, goals, load):
+    rows, worst, excess = [], None, None
     for path in sorted(glob.glob("%s/rows-%s-*.json" % (results, engine)),
                        key=lambda p: int(p.rsplit("-", 1)[1][:-5])):
         n = int(path.rsplit("-", 1)[1][:-5])
         data = hyperfine(path)
         median = {p: data[p]["median"] for p in PROGRAMS}
+        r = pair_ratios("%s/pairs-%s-%d.json" % (results, engine, n), "kelvorin", "durable floor")
+        if worst is None or median_ci(r)[0] > worst[1]:
+            worst = (n, median_ci(r)[0], ci(r), median_ci(r))
+        extra = peaks[(engine, "kelvorin", n)] - peaks[(engine, "durable floor", n)]
+        excess = max(excess or (extra, n), (extra, n))
         rows.append([n] + [ms(median[p]) for p in PROGRAMS]
-                    + ["%.2f" % (median["kelvorin"] / median["durable floor"])]
+                    + ["%.2f" % (median["kelvorin"] / median["durable floor"]), ci(r, 2)]
                     + [mib(peaks[(engine, p, n)]) for p in PROGRAMS[1:]])
-    return "#### %s\n\n%s\n" % (name, table(
-        ["rows"] + ["%s ms" % p for p in PROGRAMS] + ["kelvorin / durable"]
+    low, high = worst[3][1:]
+    goals.append(["≤ %.2f × the durable floor at every row count up to 5000, %s, %s interleaved "
+                  "rounds a point" % (GROWTH_GOAL, name, len(r)),
+                  "worst: %s at %d rows" % (worst[2], worst[0]),
+                  "met" if high <= GROWTH_GOAL else "**not met**" if low > GROWTH_GOAL
+                  else "not resolved"])
+    goals.append(["peak memory ≤ the durable floor's + 2 MiB at every row count, %s" % name,
+                  "most: %+.1f MiB at %d rows" % (excess[0] / 1024, excess[1]),
+                  "met" if excess[0] <= MEMORY_GOAL else "**not met**"])
+    return "#### %s (load at the start: %s)\n\n%s\n" % (name, load, table(
+        ["rows"] + ["%s ms" % p for p in PROGRAMS] + ["kelvorin / durable (hyperfine)",
+                                                     "interleaved (95% confidence)"]
         + ["%s MiB" % p for p in PROGRAMS[1:]], rows))
 
 
-def merge(results):
+def merge(results, load, goals):
     rows = []
     for where in ("disk", "tmpfs"):
         path = os.path.join(results, "merge-%s.json" % where)
@@ -106,24 +176,37 @@ def merge(results):
                    if b.get("aggregate_name") == "median"}
         for case, title in CASES:
             m, c = medians["merge/%s/real_time" % case], medians["copy/%s/real_time" % case]
+            if where == "tmpfs" and case.startswith("wide"):
+                ratio = m["real_time"] / c["real_time"]
+                goals.append(["the merge alone ≤ %.0f × a durable copy of its output, tmpfs, %s"
+                              % (MERGE_GOAL, title), "%.2f (CPU time %.2f)" % (
+                                  ratio, m["cpu_time"] / c["cpu_time"]),
+                              "met" if ratio <= MERGE_GOAL else "**not met**"])
             rows.append([title, where, "%.0f KiB" % (m["output_bytes"] / 1024),
                          "%.3f" % m["real_time"], "%.3f" % c["real_time"],
-                         "%.2f" % (m["real_time"] / c["real_time"])])
-    header = ["case", "files on", "output", "merge ms", "durable copy ms", "merge / copy"]
+                         "%.2f" % (m["real_time"] / c["real_time"]),
+                         "%.2f" % (m["cpu_time"] / c["cpu_time"]), load.get("merge-" + where, "")])
+    header = ["case", "files on", "output", "merge ms", "durable copy ms", "merge / copy",
+              "CPU time ratio", "load at the start"]
     return table(header, rows)
 
 
 def generated(results):
-    peaks, goals = memory(results), []
-    runs = "\n".join(whole(results, e, n, peaks, goals) for e, n in ENGINES)
-    rows = "\n".join(growth(results, e, n, peaks) for e, n in ENGINES)
+    peaks, goals, load = memory(results), [], loads(results)
+    runs = "\n".join(whole(results, e, n, peaks, goals) + "\n(hyperfine turns; load at the start: "
+                     "%s)\n\n" % load.get("whole-" + e, "") + pairs(results, e, n, goals,
+                                                                 load.get("pairs-" + e, ""))
+                     for e, n in ENGINES)
+    rows = "\n".join(growth(results, e, n, peaks, goals, load.get("rows-" + e, ""))
+                      for e, n in ENGINES)
+    merged = merge(results, load, goals)
     parts = [BEGIN, "", "### Machine\n", open(os.path.join(results, "machine.md")).read(),
              "### Goals\n", table(["goal", "measured", "verdict"], goals),
              "\n### One whole run, 3 rows\n", runs,
              "### Growth with the rows\n",
              "![time and peak memory of one run against the rows](performance-rows.png)\n", rows,
              "### The merge alone against a durable copy of its output (Google Benchmark)\n",
-             merge(results), ""]
+             merged, ""]
     parts += ["### kelvorin-check on a folder of 10,000 messages, SQLite (hyperfine)\n",
               open(os.path.join(results, "check-folder.md")).read()]
     for engine, name in ENGINES:

@@ -3,14 +3,17 @@
 # Not part of the test run. As root on Debian 12, from a clean clone, with
 # nothing else running (the figures are times):
 #
-#   scripts/bench.sh [--runs N] [--rounds R] [--no-wine]
+#   scripts/bench.sh [--runs N] [--rounds R] [--pairs P] [--growth G] [--no-wine]
 #
 # Whole runs (hyperfine): the floor (bench/floor.c: connect, query, fetch),
 # the durable floor (the same, then the rows written to a temporary file,
 # fsync, rename, fsync of the folder), kelvorin and the Python script a user
 # would otherwise write (bench/merge.py), N runs each (default 500) in R turns
-# (default 50); then the growth with the rows, and kelvorin.exe under Wine
-# unless --no-wine. Peak memory: /usr/bin/time. The merge alone: Google
+# (default 50); then P interleaved rounds (bench/pairs.py, default 2000) of
+# the durable floor, kelvorin and kelvorin again; then the growth with the
+# rows (hyperfine, and G interleaved rounds a point, default 100), and
+# kelvorin.exe under Wine unless --no-wine. The load average goes beside every
+# figure. Peak memory: /usr/bin/time. The merge alone: Google
 # Benchmark (bench/merge_bench.cpp). It installs what is missing, builds
 # Release into build-bench/ (and build-bench-win/ for Wine), starts SQLite and
 # a private PostgreSQL with scripts/engines.sh in a temporary folder that
@@ -20,13 +23,16 @@ set -eEuo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-runs=500 rounds=50 wine=1
+runs=500 rounds=50 pairs=2000 growth=100 wine=1
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
+    --pairs) pairs=$2; shift 2 ;;
+    --growth) growth=$2; shift 2 ;;
     --no-wine) wine=0; shift ;;
-    *) echo "usage: scripts/bench.sh [--runs N] [--rounds R] [--no-wine]" >&2; exit 2 ;;
+    *) echo "usage: scripts/bench.sh [--runs N] [--rounds R] [--pairs P] [--growth G]" \
+      "[--no-wine]" >&2; exit 2 ;;
   esac
 done
 start_time=$SECONDS
@@ -97,8 +103,8 @@ programs() {  # N
 }
 
 # Kelvorin exits 0 whatever happens: only its output tells a merge from a failure.
-check() {  # N
-  for p in kelvorin python; do
+check() {  # N [PROGRAMS]
+  for p in ${2:-kelvorin python}; do
     if grep -q -e %kelvorin% -e %% "$work/$p.txt" ||
       [ "$(grep -c 'Order #' "$work/$p.txt")" != "$1" ]; then
       echo "bench.sh: $p did not merge $work/$p.txt" >&2
@@ -130,6 +136,32 @@ bench() {  # N RUNS JSON [again]
   check "$n"
 }
 
+# The load average (1, 5, 15 min) as a section starts: "section load1 load5 load15".
+note() {  # SECTION
+  echo "$1 $(cut -d' ' -f1-3 /proc/loadavg)" >>"$results/load.txt"
+}
+
+# Interleaved rounds of the durable floor and kelvorin (and kelvorin again)
+# for the message to rowsN@example.com.
+pairs() {  # N ROUNDS JSON [again]
+  local sql
+  sql=$(sed "s/%recipient%/rows$1@example.com/" "$work/query.sql" | tr '\n' ' ')
+  /usr/bin/python3 - "$work" "$1" "$floor" "$dsn" "$sql" "${4:-}" >"$state/spec.json" <<'EOF'
+import json, sys
+work, n, floor, dsn, sql, again = sys.argv[1:]
+def program(name, argv, file):
+    return {"name": name, "argv": argv, "copy": ["%s/rows%s.txt" % (work, n), work + "/" + file]}
+spec = [program("durable floor", [floor, dsn, "", "", sql, work + "/durable.txt"], "durable.txt"),
+        program("kelvorin", [work + "/install/kelvorin", work + "/kelvorin.txt"], "kelvorin.txt")]
+if again:
+    spec.append(program("kelvorin, again", [work + "/install/kelvorin", work + "/again.txt"],
+                        "again.txt"))
+print(json.dumps(spec))
+EOF
+  /usr/bin/python3 bench/pairs.py "$2" "$3" "$state/spec.json"
+  check "$1" kelvorin
+}
+
 # Peak resident memory in KiB, the largest of three runs: "engine program rows KiB".
 memory() {  # N
   local i kib max
@@ -154,11 +186,19 @@ for engine in sqlite pg; do
   install "$work/install" build-bench/kelvorin
   echo "== $engine: whole runs, $runs per program in $rounds turns" \
     "(load $(cut -d' ' -f1 /proc/loadavg))"
+  note "whole-$engine"
   for round in $(seq "$rounds"); do
     bench 3 $((runs / rounds)) "$results/whole-$engine-$round.json" again
   done
+  echo "== $engine: $pairs interleaved rounds (load $(cut -d' ' -f1 /proc/loadavg))"
+  note "pairs-$engine"
+  pairs 3 "$pairs" "$results/pairs-$engine-3.json" again
   echo "== $engine: growth with the rows, and peak memory"
-  for n in 1 10 100 1000 5000; do bench "$n" 20 "$results/rows-$engine-$n.json"; done
+  note "rows-$engine"
+  for n in 1 10 100 1000 5000; do
+    bench "$n" 20 "$results/rows-$engine-$n.json"
+    pairs "$n" "$growth" "$results/pairs-$engine-$n.json"
+  done
   for n in 1 3 10 100 1000 5000; do memory "$n"; done
   if [ $wine = 1 ]; then
     echo "== $engine: kelvorin.exe under Wine"
@@ -174,6 +214,7 @@ for engine in sqlite pg; do
 done
 
 echo "== kelvorin-check on a folder of 10,000 messages (SQLite)"
+note check
 work=$state/work/sqlite
 cp build-bench/kelvorin-check "$work/install/"
 /usr/bin/python3 -c 'import shutil, sys
@@ -194,7 +235,9 @@ merge() {  # WHERE FOLDER
     --benchmark_report_aggregates_only=true --benchmark_out_format=json \
     --benchmark_out="$results/merge-$1.json" >/dev/null
 }
+note merge-disk
 merge disk "$state/work/merge"
+note merge-tmpfs
 merge tmpfs "/dev/shm/kelvorin-bench.$$"
 
 {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers on) and runs each for SECONDS (default 30). New inputs go to a
-# scratch corpus, which starts empty: libFuzzer's comparison tracing finds the
-# markers and key names by itself in seconds. A crash
+# corpus kept in build-fuzz/corpus/ between runs; a fresh one starts empty:
+# libFuzzer's comparison tracing finds the markers and key names by itself in
+# seconds. A crash
 # leaves its input in build-fuzz/crashes/ and fails the script.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: ini recipient merge wrap
 set -euo pipefail

@@ -64,7 +64,7 @@ new:   if (false) {
 name: recipient-line-check-skipped
 file: src/merge/merge_writer.cpp
 tests: ^unit$|properties_linux
-old:   if (LineKept(has_own ? &own : nullptr, second, *out)) return true;
+old:   if (LineKept(has_own ? &own : nullptr, line, *out)) return true;
 new:   return true;
 
 name: value-makes-first-recipient-line
@@ -76,13 +76,13 @@ new:   return own != nullptr && line.copies == 1 &&
 name: header-guard-off-in-blocks
 file: src/merge/merge_writer.cpp
 tests: properties_linux
-old:   if (guard) out.BlankLineBreaks(from);
+old:   if (s.guard) to.BlankLineBreaks(from);
 new:
 
 name: header-guard-off-outside-blocks
 file: src/merge/merge_writer.cpp
 tests: properties_linux
-old:     if (guard && copy.line.InHeader(at)) copy.out.BlankLineBreaks(from);
+old:   if (header) out_.BlankLineBreaks(from);
 new:
 
 name: block-marker-line-break-kept
@@ -100,14 +100,16 @@ new:   if (closed && value >= 1 && value <= columns + 1) return {static_cast<int
 name: placeholder-51-digits
 file: src/merge/template_scan.cpp
 tests: properties_linux
-old: digits < kMaxPlaceholderDigits
-new: digits <= kMaxPlaceholderDigits
+old:   for (; p < end && digits < kMaxPlaceholderDigits && *p >= '0' && *p <= '9'; ++p, ++digits) {
+new:   for (; p < end && digits <= kMaxPlaceholderDigits && *p >= '0' && *p <= '9'; ++p, ++digits) {
 
 name: wrap-one-column-early
 file: src/merge/cell_wrap.cpp
 tests: ^unit$
-old:     } else if (column + static_cast<long long>(len) > right) {
-new:     } else if (column + static_cast<long long>(len) >= right) {
+old:   const char* end = plain ? PlainLineEnd(at, stop, right - start + 1) : nullptr;
+new:   const char* end = plain ? PlainLineEnd(at, stop, right - start) : nullptr;
+old:     if (column + len > right) break;
+new:     if (column + len >= right) break;
 
 name: negative-left-margin-counted
 file: src/merge/cell_wrap.cpp
@@ -130,15 +132,15 @@ old:   options.right = run.settings.FormatRight;
 new:   options.right = run.settings.FormatLeft;
 
 name: always-trimmed
-file: src/query/result_table.cpp
+file: src/query/result_table.h
 tests: ^unit$|properties_linux
-old:   Span span = Stored(text, skip_spaces_);
-new:   Span span = Stored(text, true);
+old:       : skip_spaces_(skip_spaces), max_bytes_(max_bytes) {}
+new:       : skip_spaces_(true), max_bytes_(max_bytes) {}
 
 name: result-cap-ignored
 file: src/query/result_table.cpp
 tests: ^unit$
-old:   if (span.length + 1 > max_bytes_ - bytes_) {
+old:   if (len + 1 > max_bytes_ - bytes_) {
 new:   if (false) {
 
 name: preview-ignores-ini

@@ -145,14 +145,23 @@ class Reader {
       open_.Start(inside, text.substr(std::min(text.size(), sizeof kProcessLine)));
     } else if (text == kCompleteLine) {
       open_.Complete(t_);
+    } else if (after_record_ && StartsWith(text, kSqlStateLabel)) {
+      further_.push_back(ErrorGroup(text));
     } else if (StartsWith(text, "ERROR: ") && !FollowsCause(text, after_record_)) {
       const bool load = StartsWith(text, kLoadError);
       open_.Fail(t_, text, load ? text.substr(std::min(text.size(), sizeof kLoadError)) : "");
     }
     after_record_ = StartsWith(text, kSqlMessageLabel);
   }
+  // A further record is, as written, part of the failure before it; but
+  // instances failing at once write their single records side by side, and
+  // then as many runs are left without an end: those take the records.
   Tally& Finish() {
-    if (open_.Unfinished() > 0) t_.causes[kNoEnd] += open_.Unfinished();
+    long unfinished = open_.Unfinished();
+    for (std::size_t i = 0; unfinished > 0 && i < further_.size(); ++i, --unfinished) {
+      ++t_.causes[further_[i]];
+    }
+    if (unfinished > 0) t_.causes[kNoEnd] += unfinished;
     return t_;
   }
 
@@ -173,6 +182,7 @@ class Reader {
   Tally t_;
   OpenRuns open_;
   bool after_record_ = false;
+  std::vector<std::string> further_;  // state lines of further records
 };
 
 // The lowest and the median count of runs started in a minute, over the

@@ -68,6 +68,7 @@ bool QueryRows(Run& run, ResultTable* table) {
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());
   Log().Write(line);
+  CloseResult(run.handles);
   return true;
 }
 

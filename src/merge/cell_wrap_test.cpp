@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
 
 std::string Wrap(const char* cell, int left, int right) {
   kelvorin::MergeBuffer out;
-  kelvorin::WrapCell(out, cell, left, right);
+  kelvorin::WrapCell(out, cell, std::strlen(cell), left, right);
   return std::string(out.text(), out.size());
 }
 
@@ -21,6 +22,8 @@ TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
   const WrapCase cases[] = {
       // A line may end one past the right margin.
       {.left = 0, .right = 10, .cell = "aaaa bbbbbb cc", .wrapped = "aaaa bbbbbb\ncc"},
+      // Two spaces across the 8 bytes a word's end is looked for in.
+      {.left = 0, .right = 20, .cell = "abcdefg  hijklmn", .wrapped = "abcdefg hijklmn"},
       // A right margin below the column count puts every later word on a line of its own.
       {.left = 0, .right = -2147483647 - 1, .cell = "ab cd", .wrapped = "ab\ncd"},
   };

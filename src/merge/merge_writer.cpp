@@ -1,5 +1,6 @@
 #include "merge_writer.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -16,89 +17,308 @@ namespace {
 constexpr char kWriteError[] = "ERROR: file writing error";
 constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
 
-// Where the template's own recipient line goes through a pass: its "<<< " in
-// the text the pass reads, and where and how often the pass copies it.
+// Where the template's own recipient line goes: the offset of its "<<< " in
+// pass 1's text (none yet: SIZE_MAX), how often pass 1 copied it, and where
+// it landed in the merged text.
 struct TrackedLine {
-  const char* source;  // null: the template has no recipient line
-  std::size_t landed = 0;
+  std::size_t first = SIZE_MAX;
   int copies = 0;
-
-  // Whether a value from a placeholder at at lands in the host's header
-  // lines: the text before the line, or all of it when there is none.
-  bool InHeader(const char* at) const { return source == nullptr || at < source; }
+  std::size_t landed = 0;
 };
 
-// Appends runs of the text a pass reads to out, and notes where the tracked
-// line lands. Values go to out directly.
-struct Copier {
-  MergeBuffer& out;
-  TrackedLine& line;
-  void Append(const char* from, std::size_t n) {
-    if (line.source != nullptr && from <= line.source && line.source < from + n) {
-      line.landed = out.size() + static_cast<std::size_t>(line.source - from);
-      ++line.copies;
-    }
-    out.Append(from, n);
+// Pass 2, run on pass 1's text while pass 1 makes it, so that the merged
+// message is built once: every column placeholder in pass 1's text is filled
+// from the first row, unwrapped. Bytes that may still be part of a
+// placeholder wait until the bytes after them settle it.
+class FirstRowFill {
+ public:
+  FirstRowFill(MergeBuffer& out, const ResultTable& table, bool guard, TrackedLine& line)
+      : out_(out), table_(table), guard_(guard), line_(line) {}
+
+  // Takes the next n bytes of pass 1's text.
+  void Feed(const char* bytes, std::size_t n);
+  // Nothing waits: bytes without a '%' go to out as they are, by Pass, or
+  // appended to out directly and then counted by Passed.
+  bool Idle() const { return held_ == 0; }
+  void Pass(const char* bytes, std::size_t n) { Commit(bytes, n); }
+  void Passed(std::size_t n) { done_ += n; }
+  // The end of pass 1's text: what waits is settled.
+  void Finish();
+  // Bytes of pass 1's text taken so far.
+  std::size_t Taken() const { return done_ + held_; }
+
+ private:
+  std::size_t Scan(const char* from, const char* end, bool last);
+  // Settled bytes of pass 1's text, to the output as they are.
+  void Commit(const char* bytes, std::size_t n) {
+    if (line_.first - done_ < n) line_.landed = out_.size() + (line_.first - done_);
+    out_.Append(bytes, n);
+    done_ += n;
   }
+  void Fill(int column, std::size_t consumed);
+
+  MergeBuffer& out_;
+  const ResultTable& table_;
+  const bool guard_;
+  TrackedLine& line_;
+  std::size_t done_ = 0;  // bytes of pass 1's text settled
+  char waiting_[2 * kUnsettled];
+  std::size_t held_ = 0;
 };
 
-// What the first pass reads besides the message, and where it writes.
-struct Expansion {
-  const ResultTable& table;
-  const MergeOptions& options;
-  Copier copy;
-};
-
-// A cell inside a row block: wrapped between the margins when it is longer
-// than the room between them (either margin set), else as it is. In the
-// host's header lines its line breaks become spaces, so that a value cannot
-// add a header or a recipient line.
-void AppendCell(Expansion& e, const char* cell, bool guard) {
+// In the host's header lines (before the recipient line, or everywhere when
+// there is none) a value's line breaks become spaces.
+void FirstRowFill::Fill(int column, std::size_t consumed) {
+  const bool header = guard_ && done_ < line_.first;
+  done_ += consumed;
+  std::size_t length = 0;
+  const char* cell = table_.GetCell(column - 1, 0, &length);
   if (cell == nullptr) return;
-  const MergeOptions& o = e.options;
-  MergeBuffer& out = e.copy.out;
-  const std::size_t from = out.size();
-  long long len = static_cast<long long>(std::strlen(cell));
-  long long room = static_cast<long long>(o.right) - o.left;
-  if ((o.left != 0 || o.right != 0) && room < len) {
-    WrapCell(out, cell, o.left, o.right);
-  } else {
-    out.Append(cell, static_cast<std::size_t>(len));
-  }
-  if (guard) out.BlankLineBreaks(from);
+  const std::size_t from = out_.size();
+  out_.Append(cell, length);
+  if (header) out_.BlankLineBreaks(from);
 }
 
-// Copies [pos, end) through copy with every valid column placeholder handed
-// to put_cell(column, where it stands) instead; invalid ones are copied as
-// they are. Both passes scan this way, pass 1 once per row of a block, pass 2
-// over the whole text.
-template <typename PutCell>
-void FillPlaceholders(const char* pos, const char* end, int columns, Copier& copy,
-                      PutCell put_cell) {
-  for (;;) {
+// Fills the placeholders of [from, end), which starts where everything before
+// it is settled. Unless last, it stops before what the bytes after end could
+// still change: a final '%', or a placeholder not yet settled. Returns the
+// bytes settled.
+std::size_t FirstRowFill::Scan(const char* from, const char* end, bool last) {
+  for (const char* pos = from;;) {
     const char* mark = Find(pos, end, "%%", 2);
-    copy.Append(pos, static_cast<std::size_t>(mark - pos));
-    if (mark == end) return;
-    Placeholder p = ScanPlaceholder(mark, end, columns);
+    if (mark == end) {
+      const char* stop = !last && pos < end && end[-1] == '%' ? end - 1 : end;
+      Commit(pos, static_cast<std::size_t>(stop - pos));
+      return static_cast<std::size_t>(stop - from);
+    }
+    Commit(pos, static_cast<std::size_t>(mark - pos));
+    if (!last && !PlaceholderSettled(mark, end)) return static_cast<std::size_t>(mark - from);
+    const Placeholder p = ScanPlaceholder(mark, end, table_.ColumnCount());
     if (p.column > 0) {
-      put_cell(p.column, mark);
+      Fill(p.column, static_cast<std::size_t>(p.next - mark));
     } else {
-      copy.Append(mark, static_cast<std::size_t>(p.next - mark));
+      Commit(mark, static_cast<std::size_t>(p.next - mark));
     }
     pos = p.next;
   }
 }
 
+// What waits is topped up from bytes, kUnsettled at a time, until it settles;
+// then bytes are scanned where they are.
+void FirstRowFill::Feed(const char* bytes, std::size_t n) {
+  while (held_ > 0 && n > 0) {
+    const std::size_t take = n < kUnsettled ? n : kUnsettled;
+    std::memcpy(waiting_ + held_, bytes, take);
+    const std::size_t window = held_ + take;
+    const std::size_t done = Scan(waiting_, waiting_ + window, false);
+    if (done < held_) {  // only when bytes ran out: all of it waits
+      std::memmove(waiting_, waiting_ + done, window - done);
+      held_ = window - done;
+      return;
+    }
+    bytes += done - held_;
+    n -= done - held_;
+    held_ = 0;
+  }
+  const std::size_t done = Scan(bytes, bytes + n, false);
+  std::memcpy(waiting_ + held_, bytes + done, n - done);
+  held_ += n - done;
+}
+
+void FirstRowFill::Finish() {
+  (void)Scan(waiting_, waiting_ + held_, true);
+  held_ = 0;
+}
+
+// One piece of a row block, as a row's copy of it is scanned: a literal run
+// of the message, or a valid column placeholder.
+struct Segment {
+  const char* text;  // where it stands in the message
+  std::size_t length;
+  int column;    // 1-based; 0 for a literal run
+  bool guard;    // a placeholder whose value lands in the header lines
+  bool percent;  // a literal run holding a '%', which pass 2 must see
+};
+
+// The pieces of the row block in hand.
+class Segments {
+ public:
+  ~Segments() { platform::Release(items_); }
+  void Clear() { size_ = 0; }
+  void Add(const Segment& s) {
+    if (size_ == capacity_ && !Grow()) return;
+    items_[size_++] = s;
+  }
+  const Segment* begin() const { return items_; }
+  const Segment* end() const { return items_ + size_; }
+  bool failed() const { return failed_; }
+
+ private:
+  bool Grow() {
+    std::size_t capacity = capacity_ ? capacity_ * 2 : 16;
+    void* grown = failed_ ? nullptr : platform::Reallocate(items_, sizeof(Segment) * capacity);
+    if (grown == nullptr) {
+      failed_ = true;
+      return false;
+    }
+    items_ = static_cast<Segment*>(grown);
+    capacity_ = capacity;
+    return true;
+  }
+  Segment* items_ = nullptr;
+  std::size_t size_ = 0, capacity_ = 0;
+  bool failed_ = false;
+};
+
+// What pass 1 reads besides the message, and where it writes.
+struct Expansion {
+  const ResultTable& table;
+  const MergeOptions& options;
+  MergeBuffer& out;
+  FirstRowFill& fill;
+  TrackedLine& line;
+  const char* own;       // the template's own recipient line, or null
+  const bool wrapping;   // either margin set
+  const long long room;  // between the margins
+  Segments segments;     // of the row block in hand
+  bool plain = false;    // no byte of the block's copies can be a '%'
+  MergeBuffer scratch;   // a value that pass 2 must scan
+
+  // Whether a value from a placeholder at at lands in the host's header
+  // lines: the text before the line, or all of it when there is none.
+  bool InHeader(const char* at) const { return own == nullptr || at < own; }
+  bool failed() const { return segments.failed() || scratch.failed(); }
+};
+
+// Copies n bytes of the message at from into pass 1's text, noting where the
+// template's own recipient line goes.
+void CopyRun(Expansion& e, const char* from, std::size_t n, bool percent) {
+  if (e.own != nullptr && from <= e.own && e.own < from + n) {
+    e.line.first = e.fill.Taken() + static_cast<std::size_t>(e.own - from);
+    ++e.line.copies;
+  }
+  if (!percent && e.fill.Idle()) {
+    e.fill.Pass(from, n);
+  } else {
+    e.fill.Feed(from, n);
+  }
+}
+
+// A cell inside a row block, appended to to: wrapped between the margins
+// when it is longer than the room between them (either margin set), else as
+// it is. In the host's header lines its line breaks become spaces, so that a
+// value cannot add a header or a recipient line.
+void AppendCell(const Expansion& e, const Segment& s, int row, MergeBuffer& to) {
+  std::size_t len = 0;
+  const char* cell = e.table.GetCell(s.column - 1, row, &len);
+  if (cell == nullptr) return;
+  const std::size_t from = to.size();
+  if (e.wrapping && e.room < static_cast<long long>(len)) {
+    WrapCell(to, cell, len, e.options.left, e.options.right);
+  } else {
+    to.Append(cell, len);
+  }
+  if (s.guard) to.BlankLineBreaks(from);
+}
+
+// A cell by way of pass 2: a value without a '%' goes straight to the output
+// when nothing waits there.
+void PutCell(Expansion& e, const Segment& s, int row) {
+  if (!e.table.AnyPercent() && e.fill.Idle()) {
+    const std::size_t from = e.out.size();
+    AppendCell(e, s, row, e.out);
+    e.fill.Passed(e.out.size() - from);
+    return;
+  }
+  e.scratch.Clear();
+  AppendCell(e, s, row, e.scratch);
+  e.fill.Feed(e.scratch.text(), e.scratch.size());
+}
+
+void AddRun(Expansion& e, const char* from, const char* to) {
+  if (from == to) return;
+  const std::size_t n = static_cast<std::size_t>(to - from);
+  e.segments.Add({from, n, 0, false, std::memchr(from, '%', n) != nullptr});
+}
+
+// Reads the row block [block, end) into e.segments once, as every row's copy
+// of it is scanned. False when memory runs out.
+bool ReadBlock(Expansion& e, const char* block, const char* end) {
+  e.segments.Clear();
+  const char* run = block;
+  for (const char* pos = block;;) {
+    const char* mark = Find(pos, end, "%%", 2);
+    if (mark == end) break;
+    const Placeholder p = ScanPlaceholder(mark, end, e.table.ColumnCount());
+    if (p.column > 0) {
+      AddRun(e, run, mark);
+      e.segments.Add({mark, 0, p.column, e.options.header_guard && e.InHeader(mark), false});
+      run = p.next;
+    }
+    pos = p.next;
+  }
+  AddRun(e, run, end);
+  e.plain = !e.table.AnyPercent() && (e.own == nullptr || e.own < block || e.own >= end);
+  for (const Segment& s : e.segments) e.plain = e.plain && !s.percent;
+  return !e.segments.failed();
+}
+
+// Room for the rows' copies of the block and the rest of the message: the
+// block's text once per row and every value of its columns, and an eighth
+// more for the margins and line breaks wrapping adds.
+void ReserveFor(Expansion& e, int rows, std::size_t rest) {
+  std::size_t bytes = rest;
+  for (const Segment& s : e.segments) {
+    bytes += s.column == 0 ? s.length * static_cast<std::size_t>(rows)
+                           : e.table.ColumnBytes(s.column - 1);
+  }
+  if (e.wrapping) bytes += bytes / 8;
+  e.out.Reserve(bytes);
+}
+
+// One row's copy of a block in which pass 2 has nothing to do: straight to
+// the output.
+void AppendPlainRow(Expansion& e, int row) {
+  const std::size_t from = e.out.size();
+  for (const Segment& s : e.segments) {
+    if (s.column == 0) {
+      e.out.Append(s.text, s.length);
+    } else {
+      AppendCell(e, s, row, e.out);
+    }
+  }
+  e.fill.Passed(e.out.size() - from);
+}
+
+// One row's copy of a block by way of pass 2.
+void FeedRow(Expansion& e, int row) {
+  for (const Segment& s : e.segments) {
+    if (s.column == 0) {
+      CopyRun(e, s.text, s.length, s.percent);
+    } else {
+      PutCell(e, s, row);
+    }
+  }
+}
+
 // Appends the row block [block, end) once per stored row, with its column
 // placeholders filled from that row and long cells wrapped.
-void ExpandRowBlock(Expansion& e, const char* block, const char* end) {
+void ExpandRowBlock(Expansion& e, const char* block, const char* end, std::size_t rest) {
+  if (!ReadBlock(e, block, end)) return;
   const int rows = e.table.RowCount();
-  const bool guard = e.options.header_guard;
+  ReserveFor(e, rows, rest);
   for (int row = 0; row < rows; ++row) {
-    FillPlaceholders(block, end, e.table.ColumnCount(), e.copy, [&](int column, const char* at) {
-      AppendCell(e, e.table.GetCell(column - 1, row), guard && e.copy.line.InHeader(at));
-    });
+    if (e.plain && e.fill.Idle()) {
+      AppendPlainRow(e, row);
+    } else {
+      FeedRow(e, row);
+    }
   }
+}
+
+void CopyText(Expansion& e, const char* from, const char* to) {
+  const std::size_t n = static_cast<std::size_t>(to - from);
+  CopyRun(e, from, n, std::memchr(from, '%', n) != nullptr);
 }
 
 // Pass 1: the message with its row blocks expanded.
@@ -111,25 +331,12 @@ void ExpandBlocks(const char* message, std::size_t length, Expansion& e) {
     const char* open = Find(pos, end, marker, mlen);
     const char* close = open == end ? end : Find(open + mlen, end, marker, mlen);
     if (close == end) break;  // no pair left: the rest is copied as it is
-    e.copy.Append(pos, static_cast<std::size_t>(open - pos));
+    CopyText(e, pos, open);
     const char* block = SkipLineBreak(open + mlen, close);
-    if (block < close) ExpandRowBlock(e, block, close);
     pos = SkipLineBreak(close + mlen, end);
+    if (block < close) ExpandRowBlock(e, block, close, static_cast<std::size_t>(end - pos));
   }
-  e.copy.Append(pos, static_cast<std::size_t>(end - pos));
-}
-
-// Pass 2: pass 1's text [text, end) with every column placeholder left in it
-// filled from the first row, unwrapped.
-void FillFromFirstRow(const char* text, const char* end, const ResultTable& table, bool guard,
-                      Copier& copy) {
-  FillPlaceholders(text, end, table.ColumnCount(), copy, [&](int column, const char* at) {
-    const char* cell = table.GetCell(column - 1, 0);
-    if (cell == nullptr) return;
-    const std::size_t from = copy.out.size();
-    copy.out.Append(cell, std::strlen(cell));
-    if (guard && copy.line.InHeader(at)) copy.out.BlankLineBreaks(from);
-  });
+  CopyText(e, pos, end);
 }
 
 // Whether the merged text's first recipient line is the template's own line
@@ -221,24 +428,19 @@ bool MergeMessage(const char* message, std::size_t length, const ResultTable& ta
                   const MergeOptions& options, MergeBuffer* out) {
   RecipientLine own;
   const bool has_own = FindRecipientLine(message, length, &own);
-  MergeBuffer expanded;
-  TrackedLine first{has_own ? own.start : nullptr};
-  Expansion expansion{table, options, {expanded, first}};
-  ExpandBlocks(message, length, expansion);
-  if (expanded.failed()) {
+  TrackedLine line;
+  FirstRowFill fill(*out, table, options.header_guard, line);
+  const bool wrapping = options.left != 0 || options.right != 0;
+  const long long room = static_cast<long long>(options.right) - options.left;
+  Expansion e{table,    options, *out, fill,  line, has_own ? own.start : nullptr,
+              wrapping, room,    {},   false, {}};
+  ExpandBlocks(message, length, e);
+  fill.Finish();
+  if (out->failed() || e.failed()) {
     Log().Write(kOutOfMemory);
     return false;
   }
-  // A line written other than once has no one place: the check below fails.
-  TrackedLine second{first.copies == 1 ? expanded.text() + first.landed : nullptr};
-  Copier copy{*out, second};
-  FillFromFirstRow(expanded.text(), expanded.text() + expanded.size(), table, options.header_guard,
-                   copy);
-  if (out->failed()) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
-  if (LineKept(has_own ? &own : nullptr, second, *out)) return true;
+  if (LineKept(has_own ? &own : nullptr, line, *out)) return true;
   Log().Write(kRecipientChanged);
   return false;
 }

@@ -61,10 +61,13 @@ class MergeWriterTest : public ::testing::Test {
   std::string path_, log_;
 };
 
-// A recipient line in a row block (no generated template has one) is taken
-// only when the block is written once.
-TEST_F(MergeWriterTest, TakesARecipientLineInABlockOnlyOnce) {
+// Templates no generator makes.
+TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
   const MergeCase cases[] = {
+      // Placeholders made of the template's text and of values.
+      {.message = "%kelvorin%%%%%1%%%%%kelvorin%", .written = "1%%2%%", .rows = {{"1"}, {"2"}}},
+      {.message = "%%%kelvorin%%%1%%%kelvorin%%%", .written = "1", .rows = {{"1"}}},
+      // A recipient line in a row block is taken only when the block is written once.
       {.message = "S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b", .rows = {{"A"}}},
       {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%",
        .written = "S: x\r\n<<< a@b\r\n",

@@ -39,4 +39,13 @@ Placeholder ScanPlaceholder(const char* at, const char* end, int columns) {
   return {0, p};
 }
 
+bool PlaceholderSettled(const char* at, const char* end) {
+  const char* p = at + 2;
+  for (int digits = 0; p < end && digits < kMaxPlaceholderDigits && *p >= '0' && *p <= '9';) {
+    ++p;
+    ++digits;
+  }
+  return p < end && (*p != '%' || end - p >= 2);
+}
+
 }  // namespace kelvorin

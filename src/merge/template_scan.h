@@ -25,6 +25,12 @@ struct Placeholder {
 // the next one. Values beyond 32 bits name no column.
 Placeholder ScanPlaceholder(const char* at, const char* end, int columns);
 
+// Whether ScanPlaceholder at "%%" in [at, end) gives what it would give with
+// more bytes after end: its digits end before end, and so do the two bytes
+// that may close it. At most kUnsettled bytes from at can be unsettled.
+bool PlaceholderSettled(const char* at, const char* end);
+constexpr std::size_t kUnsettled = 53;  // "%%", 50 digits, "%"
+
 }  // namespace kelvorin
 
 #endif  // KELVORIN_MERGE_TEMPLATE_SCAN_H_

@@ -142,6 +142,12 @@ SQLHSTMT StatementOf(const OdbcHandles* handles) {
 
 // No return code is looked at: nothing is left that a failure could harm, and
 // the disconnect of a connection that never came up fails by design.
+void CloseResult(OdbcHandles* handles) {
+  SQLHSTMT statement = handles->statement;
+  (void)CheckOdbc(SQLFreeStmt(statement, SQL_CLOSE), Passes::kAllButError, SQL_HANDLE_STMT,
+                  statement);
+}
+
 void CloseQuery(OdbcHandles* h) {
   if (h == nullptr) return;
   if (h->statement != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, h->statement);

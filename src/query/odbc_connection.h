@@ -23,6 +23,11 @@ struct OdbcHandles;
 // result closed first. False after logging why; the handles stay held.
 [[nodiscard]] bool ExecuteAgain(OdbcHandles* handles, const char* query);
 
+// Closes the statement's result once its rows are read: psqlODBC and the
+// SQLite driver hold the whole result in memory until then, and the merge
+// needs its own room. A failure is only logged.
+void CloseResult(OdbcHandles* handles);
+
 // The statement that OpenQuery executed.
 SQLHSTMT StatementOf(const OdbcHandles* handles);
 

@@ -14,21 +14,23 @@ namespace kelvorin {
 namespace {
 
 constexpr SQLULEN kMaxDataArea = 65536;
+// A text area holds values up to this size; a longer one is read again whole
+// (ReadWhole). SQLite's driver pads every bound text area to its full size on
+// every fetch, so areas sized for the longest value a column may hold (64 KiB
+// for its TEXT) cost more than all the rest of a run of many rows.
+constexpr SQLULEN kTextArea = 512;
 // UTF-8, the 8-bit text of Linux drivers, takes up to 4 bytes a character.
 constexpr SQLULEN kBytesPerCharacter = 4;
 constexpr char kTooLong[] = "ERROR: a value is longer than 65535 bytes";
 constexpr char kTooLarge[] = "ERROR: the rows are larger than 256 MiB";
 static_assert(kMaxResultBytes == std::size_t{256} << 20, "kTooLarge names the cap");
 
-SQLULEN Capped(SQLULEN n) {
-  return n > kMaxDataArea ? kMaxDataArea : n;
-}
-
 // Bytes for text of n characters plus extra bytes and the NUL, rounded up to a
-// multiple of 4; an unknown size (0) gets the whole cap.
-SQLULEN TextArea(SQLULEN characters, SQLULEN per_character, SQLULEN extra) {
-  if (characters == 0 || characters >= kMaxDataArea) return kMaxDataArea;
-  return Capped((characters * per_character + extra + 1 + 3) & ~static_cast<SQLULEN>(3));
+// multiple of 4, at most cap; an unknown size (0) gets the whole cap.
+SQLULEN TextArea(SQLULEN characters, SQLULEN per_character, SQLULEN extra, SQLULEN cap) {
+  if (characters == 0 || characters >= cap) return cap;
+  SQLULEN bytes = (characters * per_character + extra + 1 + 3) & ~static_cast<SQLULEN>(3);
+  return bytes > cap ? cap : bytes;
 }
 
 std::size_t AlignUp(std::size_t n, std::size_t to) {
@@ -55,10 +57,10 @@ SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size) {
   if (IsFloating(sql_type)) return sizeof(SQLDOUBLE);
   // NUMERIC and DECIMAL sizes count digits: add the sign, the point and the
   // zero that drivers write before it when scale equals precision (-0.12345).
-  if (sql_type == SQL_NUMERIC || sql_type == SQL_DECIMAL) return TextArea(size, 1, 3);
-  if (IsSizedText(sql_type)) return TextArea(size, kBytesPerCharacter, 0);
+  if (sql_type == SQL_NUMERIC || sql_type == SQL_DECIMAL) return TextArea(size, 1, 3, kMaxDataArea);
+  if (IsSizedText(sql_type)) return TextArea(size, kBytesPerCharacter, 0, kTextArea);
   SQLULEN shown = display_size > 0 ? static_cast<SQLULEN>(display_size) : 0;
-  return TextArea(shown, IsWideText(sql_type) ? kBytesPerCharacter : 1, 0);
+  return TextArea(shown, IsWideText(sql_type) ? kBytesPerCharacter : 1, 0, kTextArea);
 }
 
 namespace {

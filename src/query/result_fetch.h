@@ -11,7 +11,8 @@ namespace kelvorin {
 // Bytes of the data area bound for a column of sql_type with the described
 // size (character sizes are in characters, NUMERIC sizes in digits;
 // display_size is asked only for types without a size of their own). Always
-// a multiple of 4, at most 65536.
+// a multiple of 4: exact for NUMERIC and DECIMAL (at most 65536), at most
+// 512 for text, whose longer values are read again whole.
 SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size);
 
 // Fetches every row of statement into table. True when the whole result was

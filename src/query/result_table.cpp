@@ -7,62 +7,75 @@
 namespace kelvorin {
 namespace {
 
-// Rows are laid out as needed, doubling: a run of three rows takes three rows
-// of memory, not the 2.5 MB of the largest result.
+// Rows are laid out as needed, doubling, each as wide as the result: a run
+// of three rows takes three rows of memory, not the room of the largest
+// result.
 constexpr int kFirstRows = 8;
+// The texts go into chunks of this size, a text larger than a quarter of one
+// into a chunk of its own: a heap block per cell would cost an allocation
+// and its bookkeeping for every one of up to 320,000 short values.
+constexpr std::size_t kChunk = 64 * 1024;
 
 bool IsSpaceOrTab(char c) {
   return c == ' ' || c == '\t';
 }
 
-// The part of text that is stored: all of it, or without the spaces and tabs
-// at both ends when trim is set.
-struct Span {
-  const char* start;
-  std::size_t length;
-};
-
-Span Stored(const char* text, bool trim) {
-  if (trim) {
-    while (IsSpaceOrTab(*text)) ++text;
-  }
-  std::size_t len = std::strlen(text);
-  if (trim) {
-    while (len > 0 && IsSpaceOrTab(text[len - 1])) --len;
-  }
-  return {text, len};
-}
-
-// A NUL-terminated heap copy of span, or null without memory.
-char* Copy(Span span) {
-  char* copy = static_cast<char*>(platform::Allocate(span.length + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, span.start, span.length);
-  copy[span.length] = '\0';
-  return copy;
-}
-
 }  // namespace
 
 ResultTable::~ResultTable() {
-  for (long i = 0; i < static_cast<long>(row_capacity_) * kMaxColumns; ++i) {
-    platform::Release(cells_[i]);
+  while (chunks_ != nullptr) {
+    char* next;
+    std::memcpy(&next, chunks_, sizeof next);
+    platform::Release(chunks_);
+    chunks_ = next;
   }
   platform::Release(cells_);
 }
 
 bool ResultTable::HasRoomForRow() {
   if (row_count_ < row_capacity_) return true;
+  if (row_capacity_ == 0) {
+    stride_ = result_columns_ < 1             ? 1
+              : result_columns_ < kMaxColumns ? result_columns_
+                                              : kMaxColumns;
+  }
   int rows = row_capacity_ ? row_capacity_ * 2 : kFirstRows;
   if (rows > kMaxRows) rows = kMaxRows;
-  std::size_t bytes = sizeof(char*) * kMaxColumns * static_cast<std::size_t>(rows);
-  char** grown = static_cast<char**>(platform::Reallocate(cells_, bytes));
+  std::size_t cells = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(rows);
+  Cell* grown = static_cast<Cell*>(platform::Reallocate(cells_, sizeof(Cell) * cells));
   if (grown == nullptr) return false;
-  std::size_t old = sizeof(char*) * kMaxColumns * static_cast<std::size_t>(row_capacity_);
-  std::memset(reinterpret_cast<char*>(grown) + old, 0, bytes - old);
+  const std::size_t old =
+      static_cast<std::size_t>(stride_) * static_cast<std::size_t>(row_capacity_);
+  std::memset(static_cast<void*>(grown + old), 0, sizeof(Cell) * (cells - old));  // no cell: null
   cells_ = grown;
   row_capacity_ = rows;
   return true;
+}
+
+// A copy of the length bytes at text with a NUL behind them, in the chunks;
+// null when memory runs out.
+char* ResultTable::Store(const char* text, std::size_t length) {
+  const std::size_t need = length + 1;
+  char* copy = free_;
+  if (need > room_) {
+    const bool own = need > kChunk / 4;
+    char* chunk = static_cast<char*>(platform::Allocate(sizeof chunks_ + (own ? need : kChunk)));
+    if (chunk == nullptr) return nullptr;
+    std::memcpy(chunk, &chunks_, sizeof chunks_);
+    chunks_ = chunk;
+    copy = chunk + sizeof chunks_;
+    if (!own) {
+      free_ = copy;
+      room_ = kChunk;
+    }
+  }
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  if (copy == free_) {
+    free_ += need;
+    room_ -= need;
+  }
+  return copy;
 }
 
 void ResultTable::BeginRow(int result_columns) {
@@ -71,20 +84,29 @@ void ResultTable::BeginRow(int result_columns) {
 }
 
 bool ResultTable::AddCell(const char* text, bool* too_large) {
-  if (column_index_ >= kMaxColumns || row_count_ >= kMaxRows) {
+  if (column_index_ >= kMaxColumns || row_count_ >= kMaxRows ||
+      (row_capacity_ > 0 && column_index_ >= stride_)) {
     column_index_ = result_columns_;
     return true;
   }
-  Span span = Stored(text, skip_spaces_);
-  if (span.length + 1 > max_bytes_ - bytes_) {
+  if (skip_spaces_) {
+    while (IsSpaceOrTab(*text)) ++text;
+  }
+  std::size_t len = std::strlen(text);
+  if (skip_spaces_) {
+    while (len > 0 && IsSpaceOrTab(text[len - 1])) --len;
+  }
+  if (len + 1 > max_bytes_ - bytes_) {
     if (too_large != nullptr) *too_large = true;
     return false;
   }
   if (!HasRoomForRow()) return false;
-  char* copy = Copy(span);
+  char* copy = Store(text, len);
   if (copy == nullptr) return false;
-  cells_[row_count_ * kMaxColumns + column_index_++] = copy;
-  bytes_ += span.length + 1;
+  bytes_ += len + 1;
+  any_percent_ = any_percent_ || std::memchr(copy, '%', len) != nullptr;
+  column_bytes_[column_index_] += len;
+  cells_[row_count_ * stride_ + column_index_++] = {copy, len};
   return true;
 }
 
@@ -93,9 +115,12 @@ void ResultTable::EndRow() {
 }
 
 const char* ResultTable::GetCell(int column, int row) const {
-  if (column < 0 || column >= column_index_ || column >= kMaxColumns) return nullptr;
-  if (row < 0 || row >= row_count_) return nullptr;
-  return cells_[row * kMaxColumns + column];
+  std::size_t length;
+  return GetCell(column, row, &length);
+}
+
+std::size_t ResultTable::ColumnBytes(int column) const {
+  return column >= 0 && column < kMaxColumns ? column_bytes_[column] : 0;
 }
 
 }  // namespace kelvorin

@@ -25,7 +25,8 @@ class ResultTable {
   ResultTable(const ResultTable&) = delete;
   ResultTable& operator=(const ResultTable&) = delete;
 
-  // Starts the next row of a result with result_columns columns.
+  // Starts the next row of a result with result_columns columns. The first
+  // row's count (at most kMaxColumns) is the number of cells kept per row.
   void BeginRow(int result_columns);
 
   // Stores a copy of text as the next cell of the row. Cells past kMaxColumns,
@@ -45,20 +46,47 @@ class ResultTable {
   int RowCount() const { return row_count_; }
 
   // The text of a stored cell (owned by the table), or null for a column or
-  // row outside what is stored.
+  // row outside what is stored; with length, its length in bytes goes there.
   const char* GetCell(int column, int row) const;
+  const char* GetCell(int column, int row, std::size_t* length) const {
+    if (column < 0 || column >= column_index_ || column >= stride_ || row < 0 ||
+        row >= row_count_) {
+      *length = 0;
+      return nullptr;
+    }
+    const Cell& cell = cells_[row * stride_ + column];
+    *length = cell.length;
+    return cell.text;
+  }
+
+  // What the merge sizes its output by, and whether values need scanning:
+  // the bytes of every cell stored in column (0-based), and whether any
+  // stored cell holds a '%'.
+  std::size_t ColumnBytes(int column) const;
+  bool AnyPercent() const { return any_percent_; }
 
  private:
+  struct Cell {
+    const char* text;
+    std::size_t length;
+  };
   bool HasRoomForRow();
+  char* Store(const char* text, std::size_t length);
 
   bool skip_spaces_;
   std::size_t max_bytes_;
-  std::size_t bytes_ = 0;   // held by the stored cells
-  char** cells_ = nullptr;  // rows of kMaxColumns pointers, row-major
+  std::size_t bytes_ = 0;  // held by the stored cells
+  Cell* cells_ = nullptr;  // rows of stride_ cells, row-major
+  int stride_ = 0;
   int row_capacity_ = 0;
   int row_count_ = 0;
   int column_index_ = 0;
   int result_columns_ = 0;
+  char* chunks_ = nullptr;  // the cells' texts, in chunks linked by their first bytes
+  char* free_ = nullptr;    // the free room of the newest chunk
+  std::size_t room_ = 0;
+  std::size_t column_bytes_[kMaxColumns] = {};
+  bool any_percent_ = false;
 };
 
 }  // namespace kelvorin

@@ -78,7 +78,8 @@ void Wrap(Input& in) {
   };
   const int left = margin(in.Byte()) % 200, right = margin(in.Byte());
   kelvorin::MergeBuffer out;
-  kelvorin::WrapCell(out, in.Piece('\0').c_str(), left, right);
+  const std::string cell = in.Piece('\0');
+  kelvorin::WrapCell(out, cell.data(), cell.size(), left, right);
 }
 
 void (*const kTargets[])(Input&) = {Ini, Recipient, Merge, Wrap};

@@ -4,8 +4,9 @@
  * rename or move (renameat2: the quarantine's moves); nth: the matching call to disturb, from 1;
  * action: fail (that call and every later one), short (that write takes half its bytes, as one a
  * signal interrupts) or kill; glob: fnmatch(3) pattern of the path (for rename and move, the old
- * name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch return SQL_SUCCESS_WITH_INFO
- * with one diagnostic record of that state, as a driver's warning. */
+ * name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch (a cut text's warning counts as
+ * success) return SQL_SUCCESS_WITH_INFO with one diagnostic record of that state, and no other, as
+ * a driver's warning. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -69,7 +70,7 @@ int renameat2(int from_folder, const char* from, int to_folder, const char* to, 
 SQLRETURN SQLFetch(SQLHSTMT statement) {
   SQLRETURN (*real)(SQLHSTMT) = dlsym(RTLD_NEXT, "SQLFetch");
   SQLRETURN rc = real(statement);
-  warned = rc == SQL_SUCCESS && strcmp(op, "fetch") == 0 && ++calls == nth;
+  warned = SQL_SUCCEEDED(rc) && strcmp(op, "fetch") == 0 && ++calls == nth;
   return warned ? SQL_SUCCESS_WITH_INFO : rc;
 }
 
