@@ -343,7 +343,7 @@ cleanup() {
   rm -rf "$state"
 }
 trap cleanup EXIT
-logs=build/plant-faults  # each fault's test output, to see which row caught it
+logs=$PWD/build/plant-faults  # each fault's test output, to see which row caught it
 mkdir -p "$logs"
 scripts/engines.sh start "$state" --scale >/dev/null
 cmake -S . -B build -DKELVORIN_TEST_ODBCINI="$state/odbc.ini" -DKELVORIN_TEST_SCALE=ON >/dev/null
