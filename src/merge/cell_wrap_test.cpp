@@ -22,6 +22,8 @@ TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
   const WrapCase cases[] = {
       // A line may end one past the right margin.
       {.left = 0, .right = 10, .cell = "aaaa bbbbbb cc", .wrapped = "aaaa bbbbbb\ncc"},
+      // A negative left margin indents nothing and counts as 0.
+      {.left = -3, .right = 5, .cell = "ab cd ef", .wrapped = "ab cd\nef"},
       // Two spaces across the 8 bytes a word's end is looked for in.
       {.left = 0, .right = 20, .cell = "abcdefg  hijklmn", .wrapped = "abcdefg hijklmn"},
       // A right margin below the column count puts every later word on a line of its own.
