@@ -113,7 +113,7 @@ new:     if (column + len >= right) break;
 
 name: negative-left-margin-counted
 file: src/merge/cell_wrap.cpp
-tests: properties_linux
+tests: ^unit$
 old:   const long long start = left > 0 ? left : 0;
 new:   const long long start = left;
 
