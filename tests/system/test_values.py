@@ -66,9 +66,6 @@ SOURCES = [  # log: after the query's line; merged: None, deleted; db: more of [
          merged=''.join('[%d]\r\n' % n for n in range(1, 5001))),
     dict(name='70 columns, 64 kept', query='SELECT ' + ', '.join(map(str, range(1, 71))),
          body='%%1%% %%64%% [%%65%%] [%%70%%]', log=['SQL OK (70)', DONE], merged='1 64 [] []'),
-    # MariaDB's driver fills a text area (512 bytes) exactly, without a NUL and a warning.
-    dict(name='value as long as its area', query='SELECT substr({long}, 1, 512)', log=[OK1, DONE],
-         merged='[%s]\r\n' % ('x' * 512)),
     dict(name='value over 65,535 bytes', query='SELECT {long}', log=[DIAG + '01004', DELETED]),
     # A value cut at a NUL would merge in part (SQLite's driver cuts a text so, unseen).
     dict(name='NUL inside a value', query="SELECT 1, CONCAT('Orders 1041', CHAR(0), 'and 1057')",
