@@ -79,7 +79,9 @@ bool Merge(const Case& c, const kelvorin::ResultTable& table, const std::string&
   kelvorin::MergeOptions options;
   options.left = c.wrap ? 2 : 0;
   options.right = c.wrap ? 60 : 0;
-  return kelvorin::WriteMergedMessage(path.c_str(), message.data(), message.size(), table, options);
+  kelvorin::StepFailure failure;
+  return kelvorin::WriteMergedMessage(path.c_str(), message.data(), message.size(), table, options,
+                                      &failure);
 }
 
 bool DurableCopy(const std::string& bytes, const std::string& target) {

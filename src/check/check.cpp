@@ -134,9 +134,9 @@ bool FindIni(const std::string& given, std::string* ini, std::string* directory)
 // options given; false after saying why.
 bool CheckTarget(const Arguments& a, bool* folder) {
   platform::FileFacts facts;
-  platform::Status why = platform::Status::kOk;
+  platform::Status why;
   if (!platform::DescribeFile(a.target.c_str(), &facts, &why) &&
-      why == platform::Status::kNotFound) {
+      why.kind == platform::Status::kNotFound) {
     std::fprintf(stderr, "kelvorin-check: no such file %s\n", a.target.c_str());
     return false;
   }

@@ -5,8 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "log_lines.h"
-#include "log_summary.h"
+#include "failure.h"
 #include "platform.h"
 
 namespace kelvorin {
@@ -61,8 +60,8 @@ void Tally(Summary& s, const std::string& name, const MessageReport& r) {
   if (r.merged) {
     ++s.merged;
   } else {
-    ++(r.error == kNoDataError ? s.no_rows : s.failures[ErrorGroup(r.error)]);
-    s.failing.push_back(name + ": " + r.error);
+    ++(r.failure.what == Failure::kNoData ? s.no_rows : s.failures[FailureGroup(r.failure)]);
+    s.failing.push_back(name + ": " + FailureText(r.failure));
   }
   // The first finding of a failed message is its failure, listed already.
   s.problems.insert(s.problems.end(), r.findings.begin() + (r.merged ? 0 : 1), r.findings.end());

@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "failure.h"
 #include "log_lines.h"
 #include "run_log.h"
 
@@ -50,19 +51,14 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-}  // namespace
-
+// The error line grouped with others of its kind: a path that follows the
+// line, which differs from message to message, is dropped.
 std::string ErrorGroup(const std::string& text) {
-  for (const char* label : {kLoadError, kDeleteError, kQuarantineError}) {
-    if (StartsWith(text, label)) return label;
+  for (const FailureLine& line : kFailureLines) {
+    if (line.path_follows && StartsWith(text, line.text)) return line.text;
   }
-  std::size_t bracket = text.find("] ");
-  return StartsWith(text, "ERROR: configuration") && bracket != std::string::npos
-             ? text.substr(0, bracket + 1)
-             : text;
+  return text;
 }
-
-namespace {
 
 struct Tally {
   long runs = 0, completed = 0, deleted = 0, moved = 0;
@@ -124,12 +120,13 @@ class OpenRuns {
 };
 
 // Lines that only follow the cause of a failure: the rest of a diagnostic
-// record, a further record (a state right after a record's message), and
-// what the error policy then did.
+// record, a further record (a state right after a record's message), the
+// OS's reason, and what the error policy then did.
 bool FollowsCause(const std::string& text, bool after_record) {
   return StartsWith(text, kSqlNativeLabel) || StartsWith(text, kSqlMessageLabel) ||
-         StartsWith(text, kDeleteError) || StartsWith(text, kQuarantineError) ||
-         (after_record && StartsWith(text, kSqlStateLabel));
+         IsCauseLine(text) || StartsWith(text, LineOf(Failure::kDelete).text) ||
+         StartsWith(text, LineOf(Failure::kQuarantine).text) ||
+         (after_record && StartsWith(text, LineOf(Failure::kSql).text));
 }
 
 // The whole log is read, since a run of the window may end after it; the
@@ -145,11 +142,12 @@ class Reader {
       open_.Start(inside, text.substr(std::min(text.size(), sizeof kProcessLine)));
     } else if (text == kCompleteLine) {
       open_.Complete(t_);
-    } else if (after_record_ && StartsWith(text, kSqlStateLabel)) {
+    } else if (after_record_ && StartsWith(text, LineOf(Failure::kSql).text)) {
       further_.push_back(ErrorGroup(text));
     } else if (StartsWith(text, "ERROR: ") && !FollowsCause(text, after_record_)) {
-      const bool load = StartsWith(text, kLoadError);
-      open_.Fail(t_, text, load ? text.substr(std::min(text.size(), sizeof kLoadError)) : "");
+      const char* load = LineOf(Failure::kLoad).text;
+      const std::size_t path_at = std::min(text.size(), std::strlen(load) + 1);
+      open_.Fail(t_, text, StartsWith(text, load) ? text.substr(path_at) : "");
     }
     after_record_ = StartsWith(text, kSqlMessageLabel);
   }

@@ -15,10 +15,6 @@ namespace kelvorin {
 int SummariseLog(const std::string& log, const std::string& since, const std::string& until,
                  std::string* out);
 
-// The error line text grouped with others of its kind: what differs from
-// message to message (a path) is dropped.
-std::string ErrorGroup(const std::string& text);
-
 }  // namespace kelvorin
 
 #endif  // KELVORIN_CHECK_LOG_SUMMARY_H_

@@ -10,13 +10,14 @@
 
 namespace {
 
-// Two instances interleaved, a failure with its diagnostics and a query over
-// two lines.
+// Two instances interleaved, a failure with the OS's reason, one with its
+// diagnostics, and a query over two lines.
 const char kLog[] =
     "23:59:58 31-12-2026 +++ Process: a.txt\r\n"
     "23:59:58 31-12-2026 +++ Process: b.txt\r\n"
     "23:59:59 31-12-2026 SELECT 1\r\nFROM t\r\n"
     "23:59:59 31-12-2026 ERROR: can't load file b.txt\r\n"
+    "23:59:59 31-12-2026 ERROR: Permission denied [open b.txt]\r\n"  // part of the failure above
     "23:59:59 31-12-2026 --- Errors occured, message was deleted\r\n"
     "00:00:01 01-01-2027 Complete!\r\n"
     "00:01:00 01-01-2027 +++ Process: c.txt\r\n"

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <memory>
-#include <string_view>
 
 #include "log_lines.h"
 #include "paths.h"
@@ -13,15 +12,9 @@
 namespace kelvorin {
 namespace {
 
-// Keeps every entry in the report's log, and the first line of the first
-// "ERROR: " text, without its stamp, as its error.
+// Keeps every entry in the report's log.
 void Keep(void* report, const char* entry, std::size_t length) {
-  MessageReport& r = *static_cast<MessageReport*>(report);
-  r.log.append(entry, length);
-  const std::string_view text(entry + kStampLength, length - kStampLength);
-  if (r.error.empty() && text.substr(0, 7) == "ERROR: ") {
-    r.error = std::string(text.substr(0, text.find("\r\n")));
-  }
+  static_cast<MessageReport*>(report)->log.append(entry, length);
 }
 
 // What the check learnt on its way through the steps.
@@ -30,23 +23,22 @@ struct Progress {
   bool query_ran = false;
 };
 
-bool Merge(const Run& run, const Progress& p, MessageReport& r) {
+bool Merge(Run& run, const Progress& p, MessageReport& r) {
   // The plug-in's own check before it merges: a message it may not rewrite
   // (read-only, or held by another writer) fails there, whatever the merge.
-  if (!platform::CheckWritable(run.message_path)) {
-    Log().Write(kOverwriteError);
-    return false;
-  }
+  if (!MayRewrite(run.message_path, &run.failure)) return false;
   MergeOptions options = MergeOptionsOf(run);
   MergeBuffer out;
-  if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out)) return false;
+  if (!MergeMessage(run.message_text, run.message_length, *p.table, options, &out, &run.failure)) {
+    return false;
+  }
   r.output.assign(out.text(), out.size());
   Log().Write(kCompleteLine);
   return true;
 }
 
 bool Steps(Run& run, const CheckInputs& in, Progress& p, MessageReport& r) {
-  if (!ReadSettings(in.ini, in.directory, &run.settings)) return false;
+  if (!ReadRunSettings(run, in.ini, in.directory)) return false;
   if (!LoadTexts(run) || !TakeRecipient(run)) return false;
   if (in.recipient != nullptr) std::strcpy(run.recipient, in.recipient);
   if (std::strstr(run.query_text, kRecipientToken) == nullptr) {
@@ -72,11 +64,12 @@ void Lint(const Run& run, const Progress& p, MessageReport& r) {
   const std::string name = platform::BaseName(run.message_path);
   if (!r.merged) {
     r.findings.insert(r.findings.begin(),
-                      {name, "the plug-in would fail with \"" + r.error + "\" and " + Policy(run)});
+                      {name, "the plug-in would fail with \"" + FailureText(r.failure) + "\" and " +
+                                 Policy(run)});
   }
   if (run.message_text == nullptr) return;
   int columns = p.query_ran ? p.table->ColumnCount() : -1;
-  int rows = p.query_ran ? p.table->RowCount() : r.error == kNoDataError ? 0 : -1;
+  int rows = p.query_ran ? p.table->RowCount() : r.failure.what == Failure::kNoData ? 0 : -1;
   LintTemplate(name, run.message_text, run.message_length, run.settings.BlockMarker, columns, rows,
                &r.findings);
   if (r.merged) LintMerged(name, r.output, run.settings.BlockMarker, columns, &r.findings);
@@ -93,14 +86,15 @@ MessageReport CheckMessage(const char* path, const CheckInputs& in, OdbcHandles*
   run.handles = *connection;
   Log().WritePair(kProcessLine, path);
   report.merged = Steps(run, in, progress, report);
+  LogFailure(run.failure);
   Log().SetObserver(nullptr, nullptr);
+  report.failure = run.failure;
   if (!progress.query_ran) {  // a failed query may have broken the connection
     CloseQuery(run.handles);
     run.handles = nullptr;
   }
   *connection = run.handles;  // kept for the next message
   run.handles = nullptr;
-  if (report.merged) report.error.clear();
   Lint(run, progress, report);
   return report;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "failure.h"
 #include "lint.h"
 #include "odbc_connection.h"
 
@@ -19,10 +20,10 @@ struct CheckInputs {
 
 struct MessageReport {
   bool merged = false;
-  std::string output;  // the merged message, byte for byte, when merged
-  std::string log;     // the entries the plug-in would have logged
-  std::string error;   // the first ERROR line of the log; "" when merged
-  Findings findings;   // the failure, if any, and every problem found
+  std::string output;   // the merged message, byte for byte, when merged
+  std::string log;      // the entries the plug-in would have logged
+  StepFailure failure;  // why it would fail; Failure::kNone when merged
+  Findings findings;    // the failure, if any, and every problem found
 };
 
 // Takes the plug-in's steps for the message at path: reads the settings, the

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "log_lines.h"
+#include "failure.h"
 #include "merge_buffer.h"
 #include "paths.h"
 #include "platform.h"
@@ -33,7 +33,7 @@ void FindPlaces(Places& p) {
 
 bool Merge(Run& run, const ResultTable& table) {
   if (!WriteMergedMessage(run.message_path, run.message_text, run.message_length, table,
-                          MergeOptionsOf(run))) {
+                          MergeOptionsOf(run), &run.failure)) {
     return false;
   }
   Log().Write(kCompleteLine);
@@ -42,7 +42,7 @@ bool Merge(Run& run, const ResultTable& table) {
 
 // The steps that can fail; false sends the run to the error policy.
 bool RunSteps(Run& run, const Places& places) {
-  if (!ReadSettings(places.ini, places.directory, &run.settings)) return false;
+  if (!ReadRunSettings(run, places.ini, places.directory)) return false;
   if (!LoadTexts(run) || !TakeRecipient(run) || !PrepareQuery(run)) return false;
   ResultTable table(run.settings.SkipSpaces);
   return QueryRows(run, &table) && Merge(run, table);
@@ -55,10 +55,11 @@ bool RunSteps(Run& run, const Places& places) {
 bool Quarantine(const Run& run, const Places& places, const MergeBuffer& lines) {
   char moved_to[platform::kMaxPath + 1];
   platform::File reason = platform::kNoFile;
+  OsCause cause;
   if (run.settings.QuarantineTooLong ||
       !QuarantineMessage(run.message_path, run.settings.Quarantine, places.directory, moved_to,
-                         sizeof moved_to, &reason)) {
-    Log().WritePair(kQuarantineError, run.message_path);
+                         sizeof moved_to, &reason, &cause)) {
+    LogFailure({Failure::kQuarantine, run.message_path, cause});
     return false;
   }
   Log().WritePair(kMovedLine, moved_to);
@@ -79,11 +80,14 @@ void ApplyErrorPolicy(const Run& run, const Places& places, const MergeBuffer& l
   if (!run.settings.DeleteOnErrors || run.message_not_a_file) return;
   const bool quarantine = run.settings.Quarantine[0] != '\0' || run.settings.QuarantineTooLong;
   if (quarantine && Quarantine(run, places, lines)) return;
-  platform::Status why = platform::Status::kOk;
-  if (!platform::RemoveFile(run.message_path, &why)) {
-    if (why == platform::Status::kNotAFile)
-      return Log().WritePair(kNotAFileError, run.message_path);
-    if (why != platform::Status::kNotFound) Log().WritePair(kDeleteError, run.message_path);
+  OsCause cause{OsCall::kDelete, {}, run.message_path};
+  if (!platform::RemoveFile(run.message_path, &cause.status)) {
+    if (cause.status.kind == platform::Status::kNotAFile) {
+      return LogFailure({Failure::kNotAFile, run.message_path, {}});
+    }
+    if (cause.status.kind != platform::Status::kNotFound) {
+      LogFailure({Failure::kDelete, run.message_path, cause});
+    }
   }
   Log().Write(kDeletedLine);
 }
@@ -114,7 +118,10 @@ int RunMain(int argc, char** argv) {
     Run run;
     run.message_path = argv[1];
     Log().WritePair(kProcessLine, run.message_path);
-    if (!RunSteps(run, places)) ApplyErrorPolicy(run, places, lines);
+    if (!RunSteps(run, places)) {
+      LogFailure(run.failure);
+      ApplyErrorPolicy(run, places, lines);
+    }
   }  // the run's texts and connection are released here
   Log().SetObserver(nullptr, nullptr);
   return 0;

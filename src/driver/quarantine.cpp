@@ -57,7 +57,7 @@ bool QuarantineHolds(const char* path, const char* folder, const char* directory
 }
 
 bool QuarantineMessage(const char* message_path, const char* folder, const char* directory,
-                       char* moved_to, std::size_t cap, platform::File* reason) {
+                       char* moved_to, std::size_t cap, platform::File* reason, OsCause* cause) {
   char base[platform::kMaxPath + 1];
   if (!FolderPath(folder, directory, base, sizeof base)) return false;
   if (QuarantineHolds(message_path, folder, directory)) return false;
@@ -68,15 +68,16 @@ bool QuarantineMessage(const char* message_path, const char* folder, const char*
         !Format(reason_path, sizeof reason_path, "%s%s", moved_to, kReasonEnd)) {
       return false;
     }
-    platform::Status why = platform::Status::kFailed;
-    if (!platform::CreateNew(reason_path, reason, &why)) {
-      if (why == platform::Status::kExists) continue;
+    *cause = {OsCall::kCreate, {}, reason_path};
+    if (!platform::CreateNew(reason_path, reason, &cause->status)) {
+      if (cause->status.kind == platform::Status::kExists) continue;
       return false;
     }
-    if (platform::MoveNoReplace(message_path, moved_to, &why)) return true;
+    *cause = {OsCall::kMove, {}, message_path};
+    if (platform::MoveNoReplace(message_path, moved_to, &cause->status)) return true;
     platform::Close(*reason);
     (void)platform::RemoveFile(reason_path);
-    if (why != platform::Status::kExists) return false;
+    if (cause->status.kind != platform::Status::kExists) return false;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "failure.h"
 #include "platform.h"
 
 namespace kelvorin {
@@ -22,10 +23,11 @@ namespace kelvorin {
 // moved_to (cap bytes) and *reason open for the caller to write and close;
 // false, with the message where it was and no reason file left, when the move
 // cannot be made (no such folder, no right to write it, another volume, the
-// message's own folder, a message another program holds open).
+// message's own folder, a message another program holds open); *cause then
+// holds the OS call that failed, if one did.
 [[nodiscard]] bool QuarantineMessage(const char* message_path, const char* folder,
                                      const char* directory, char* moved_to, std::size_t cap,
-                                     platform::File* reason);
+                                     platform::File* reason, OsCause* cause);
 
 }  // namespace kelvorin
 

@@ -2,21 +2,20 @@
 
 #include <cstdio>
 
-#include "log_lines.h"
 #include "result_fetch.h"
 #include "run_log.h"
 
 namespace kelvorin {
 namespace {
 
-constexpr char kRecipientError[] = "ERROR: can't extract recipient email from message";
-
-// Loads the file at path; false after logging why it could not be, the
-// reason in *why.
-bool Load(const char* path, char** text, std::size_t* length, platform::Status* why) {
-  if (LoadWholeFile(path, text, length, why)) return true;
-  Log().WritePair(*why == platform::Status::kNotAFile ? kNotAFileError : kLoadError, path);
-  return false;
+// Loads the file at path; false with why it could not be in *failure.
+bool Load(const char* path, char** text, std::size_t* length, StepFailure* failure) {
+  OsCause cause;
+  if (LoadWholeFile(path, text, length, &cause)) return true;
+  if (cause.status.kind == platform::Status::kNotAFile) {
+    return Fail(failure, Failure::kNotAFile, path);
+  }
+  return Fail(failure, Failure::kLoad, path, cause);
 }
 
 }  // namespace
@@ -27,19 +26,21 @@ Run::~Run() {
   FreeText(message_text);
 }
 
+bool ReadRunSettings(Run& run, const char* ini_path, const char* directory) {
+  return ReadSettings(ini_path, directory, &run.settings, &run.failure);
+}
+
 bool LoadTexts(Run& run) {
-  platform::Status why = platform::Status::kOk;
-  if (!Load(run.message_path, &run.message_text, &run.message_length, &why)) {
-    run.message_not_a_file = why == platform::Status::kNotAFile;
+  if (!Load(run.message_path, &run.message_text, &run.message_length, &run.failure)) {
+    run.message_not_a_file = run.failure.what == Failure::kNotAFile;
     return false;
   }
-  return Load(run.settings.Request, &run.query_text, nullptr, &why);
+  return Load(run.settings.Request, &run.query_text, nullptr, &run.failure);
 }
 
 bool TakeRecipient(Run& run) {
-  if (ExtractRecipient(run.message_text, run.recipient)) return true;
-  Log().Write(kRecipientError);
-  return false;
+  return ExtractRecipient(run.message_text, run.recipient) ||
+         Fail(&run.failure, Failure::kRecipient);
 }
 
 bool PrepareQuery(Run& run) {
@@ -48,8 +49,7 @@ bool PrepareQuery(Run& run) {
   // other addresses (inside a LIKE pattern, say).
   char* substituted = nullptr;
   if (!SubstituteRecipient(run.query_text, run.recipient, &substituted)) {
-    Log().Write(kOutOfMemory);
-    return false;
+    return Fail(&run.failure, Failure::kOutOfMemory);
   }
   if (substituted != nullptr) {
     FreeText(run.query_text);
@@ -61,10 +61,12 @@ bool PrepareQuery(Run& run) {
 
 bool QueryRows(Run& run, ResultTable* table) {
   const Settings& s = run.settings;
-  bool executed = run.handles != nullptr ? ExecuteAgain(run.handles, run.query_text)
-                                         : OpenQuery(s.Source, s.Username, s.Password,
-                                                     s.QueryTimeout, run.query_text, &run.handles);
-  if (!executed || !FetchResults(StatementOf(run.handles), table)) return false;
+  StepFailure* failure = &run.failure;
+  bool executed = run.handles != nullptr
+                      ? ExecuteAgain(run.handles, run.query_text, failure)
+                      : OpenQuery(s.Source, s.Username, s.Password, s.QueryTimeout, run.query_text,
+                                  &run.handles, failure);
+  if (!executed || !FetchResults(StatementOf(run.handles), table, failure)) return false;
   char line[500];
   std::snprintf(line, sizeof line, "SQL OK (%i)", table->ColumnCount());
   Log().Write(line);

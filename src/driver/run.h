@@ -1,11 +1,13 @@
 // The steps of one message's run, each logging what it does as the plug-in
-// logs it. The plug-in takes them in order and stops at the first that
-// fails; kelvorin-check takes them to see what the plug-in would do.
+// logs it and keeping what failed in the run. The plug-in takes them in
+// order, stops at the first that fails and logs its failure; kelvorin-check
+// takes them to see what the plug-in would do.
 #ifndef KELVORIN_DRIVER_RUN_H_
 #define KELVORIN_DRIVER_RUN_H_
 
 #include <cstddef>
 
+#include "failure.h"
 #include "merge_writer.h"
 #include "message_text.h"
 #include "odbc_connection.h"
@@ -30,22 +32,27 @@ struct Run {
   char recipient[kRecipientCapacity] = {};
   OdbcHandles* handles = nullptr;   // the connection, once the query ran
   bool message_not_a_file = false;  // the message path names a folder, a FIFO, a device
+  StepFailure failure;              // the first step that failed, and why
 };
 
-// Loads the message file, then the query file that the settings name.
-// False after logging the one that could not be loaded, and why when it is
-// no regular file (then, for the message, message_not_a_file is set).
+// Each step is true when it worked, and false with why in run.failure.
+
+// Reads the settings from the INI file at ini_path (directory: the plug-in's
+// folder, for bare file names).
+[[nodiscard]] bool ReadRunSettings(Run& run, const char* ini_path, const char* directory);
+
+// Loads the message file, then the query file that the settings name; for a
+// message that is no regular file, message_not_a_file is set.
 [[nodiscard]] bool LoadTexts(Run& run);
 
-// Takes the recipient's address from the message. False after logging.
+// Takes the recipient's address from the message.
 [[nodiscard]] bool TakeRecipient(Run& run);
 
 // Puts the recipient into the query text and logs the query about to run.
-// False after logging that memory ran out.
 [[nodiscard]] bool PrepareQuery(Run& run);
 
 // Runs the query, on the connection the run already holds if it holds one,
-// fetches its rows into table and logs "SQL OK (n)". False after logging why.
+// fetches its rows into table and logs "SQL OK (n)".
 [[nodiscard]] bool QueryRows(Run& run, ResultTable* table);
 
 // How the settings and the recipient say the message is to be merged; valid

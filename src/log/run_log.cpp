@@ -18,10 +18,10 @@ constexpr unsigned kBusySleepMs = 10;
 constexpr int kBusyTries = 200;
 
 bool OpenWhenFree(const char* path, platform::File* file) {
-  platform::Status why = platform::Status::kFailed;
+  platform::Status why;
   for (int attempt = 0;; ++attempt) {
     if (platform::OpenForAppend(path, file, &why)) return true;
-    if (why != platform::Status::kBusy || attempt >= kBusyTries) return false;
+    if (why.kind != platform::Status::kBusy || attempt >= kBusyTries) return false;
     platform::SleepMilliseconds(kBusySleepMs);
   }
 }

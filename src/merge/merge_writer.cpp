@@ -5,17 +5,12 @@
 #include <cstring>
 
 #include "cell_wrap.h"
-#include "log_lines.h"
 #include "message_text.h"
 #include "platform.h"
-#include "run_log.h"
 #include "template_scan.h"
 
 namespace kelvorin {
 namespace {
-
-constexpr char kWriteError[] = "ERROR: file writing error";
-constexpr char kRecipientChanged[] = "ERROR: recipient line changed by the merge";
 
 // Where the template's own recipient line goes: the offset of its "<<< " in
 // pass 1's text (none yet: SIZE_MAX), how often pass 1 copied it, and where
@@ -359,20 +354,28 @@ struct Rewrite {
 };
 
 // Writes bytes into the file in hand and cuts it off there, flushed to the
-// disk. True when all of it succeeded.
-bool WriteWhole(platform::File file, const char* bytes, std::size_t n) {
-  return platform::WriteAll(file, bytes, n) && platform::EndHere(file) && platform::Flush(file);
+// disk. True when all of it succeeded; else the call that failed is in *cause.
+bool WriteWhole(platform::File file, const char* bytes, std::size_t n, OsCause* cause) {
+  cause->call = OsCall::kWrite;
+  if (!platform::WriteAll(file, bytes, n, &cause->status) ||
+      !platform::EndHere(file, &cause->status)) {
+    return false;
+  }
+  cause->call = OsCall::kFlush;
+  return platform::Flush(file, &cause->status);
 }
 
 // For a folder that refuses new files, or the replace, while the message
 // itself may be written: the message is rewritten where it is. That is not
 // crash-safe like the replace, so a failed rewrite puts the old bytes back
-// as well as it can.
-bool RewriteInPlace(const char* path, const Rewrite& r) {
+// as well as it can. False with the call that failed in *cause.
+bool RewriteInPlace(const char* path, const Rewrite& r, OsCause* cause) {
   platform::File file = platform::kNoFile;
-  if (!platform::OpenForRewrite(path, &file)) return false;
-  bool ok = WriteWhole(file, r.text, r.size);
-  if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size);
+  cause->call = OsCall::kOpen;
+  if (!platform::OpenForRewrite(path, &file, &cause->status)) return false;
+  bool ok = WriteWhole(file, r.text, r.size, cause);
+  OsCause restoring;
+  if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, &restoring);
   platform::Close(file);
   return ok;
 }
@@ -391,41 +394,48 @@ bool TargetOf(const char* path, char* target, std::size_t cap) {
 // one move; on failure the temporary file is removed again. Where the folder
 // refuses the new file or the move for want of rights (a sticky spool folder
 // refuses to replace another user's file), the rewrite is done in place.
-bool ReplaceMessage(const char* path, const Rewrite& r) {
+// False with the call that failed, on the file, in *cause.
+bool ReplaceMessage(const char* path, const Rewrite& r, OsCause* cause) {
   char target[platform::kMaxPath + 1];
   if (!TargetOf(path, target, sizeof target)) return false;
+  cause->path = target;
   char temp[platform::kMaxPath + 64];
   platform::File file = platform::kNoFile;
-  platform::Status why = platform::Status::kFailed;
-  if (!platform::CreateTempBeside(target, temp, sizeof temp, &file, &why)) {
-    return why == platform::Status::kDenied && RewriteInPlace(target, r);
+  cause->call = OsCall::kCreate;
+  if (!platform::CreateTempBeside(target, temp, sizeof temp, &file, &cause->status)) {
+    return cause->status.kind == platform::Status::kDenied && RewriteInPlace(target, r, cause);
   }
-  bool ok = WriteWhole(file, r.text, r.size);
+  bool ok = WriteWhole(file, r.text, r.size, cause);
   platform::Close(file);  // Windows cannot move a file that is still open
-  if (ok && platform::ReplaceWith(temp, target, &why)) return true;
+  if (ok) cause->call = OsCall::kRename;
+  if (ok && platform::ReplaceWith(temp, target, &cause->status)) return true;
   (void)platform::RemoveFile(temp);
-  return ok && why == platform::Status::kDenied && RewriteInPlace(target, r);
+  return ok && cause->status.kind == platform::Status::kDenied && RewriteInPlace(target, r, cause);
 }
 
 }  // namespace
 
+bool MayRewrite(const char* path, StepFailure* failure) {
+  OsCause cause{OsCall::kOpen, {}, path};
+  return platform::CheckWritable(path, &cause.status) ||
+         Fail(failure, Failure::kOverwrite, {}, cause);
+}
+
 bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
-                        const ResultTable& table, const MergeOptions& options) {
-  if (!platform::CheckWritable(path)) {
-    Log().Write(kOverwriteError);
-    return false;
-  }
+                        const ResultTable& table, const MergeOptions& options,
+                        StepFailure* failure) {
+  if (!MayRewrite(path, failure)) return false;
   MergeBuffer merged;
-  if (!MergeMessage(message, length, table, options, &merged)) return false;
-  if (!ReplaceMessage(path, {merged.text(), merged.size(), message, length})) {
-    Log().Write(kWriteError);
-    return false;
+  if (!MergeMessage(message, length, table, options, &merged, failure)) return false;
+  OsCause cause;
+  if (!ReplaceMessage(path, {merged.text(), merged.size(), message, length}, &cause)) {
+    return Fail(failure, Failure::kWrite, {}, cause);
   }
   return true;
 }
 
 bool MergeMessage(const char* message, std::size_t length, const ResultTable& table,
-                  const MergeOptions& options, MergeBuffer* out) {
+                  const MergeOptions& options, MergeBuffer* out, StepFailure* failure) {
   RecipientLine own;
   const bool has_own = FindRecipientLine(message, length, &own);
   TrackedLine line;
@@ -436,13 +446,9 @@ bool MergeMessage(const char* message, std::size_t length, const ResultTable& ta
               wrapping, room,    {},   false, {}};
   ExpandBlocks(message, length, e);
   fill.Finish();
-  if (out->failed() || e.failed()) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
+  if (out->failed() || e.failed()) return Fail(failure, Failure::kOutOfMemory);
   if (LineKept(has_own ? &own : nullptr, line, *out)) return true;
-  Log().Write(kRecipientChanged);
-  return false;
+  return Fail(failure, Failure::kRecipientChanged);
 }
 
 }  // namespace kelvorin

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "failure.h"
 #include "merge_buffer.h"
 #include "result_table.h"
 
@@ -28,20 +29,28 @@ struct MergeOptions {
 // filled (outside blocks, and inside values, from the first row). The
 // merged message's first recipient line must be the template's own (the
 // first one in message), written once where the template puts it. False
-// after logging why (no memory, the recipient line changed); out is then not
-// to be used.
+// with why in *failure (no memory, the recipient line changed); out is then
+// not to be used.
 [[nodiscard]] bool MergeMessage(const char* message, std::size_t length, const ResultTable& table,
-                                const MergeOptions& options, MergeBuffer* out);
+                                const MergeOptions& options, MergeBuffer* out,
+                                StepFailure* failure);
 
-// MergeMessage, then the result put in the place of the file at path: it
-// goes to a temporary file beside the file (the one a symbolic link at path
-// leads to), flushed to disk, then replaces it in one step; where the folder
-// refuses the new file or the replace for want of rights, the file is
-// rewritten in place. True when the file was rewritten; false after logging
-// why, the file left as it was (a failed rewrite in place puts the old bytes
-// back if it can).
+// Whether the file at path may be rewritten now: it is not read-only, and no
+// other program is writing it. False with Failure::kOverwrite and the OS's
+// reason in *failure.
+[[nodiscard]] bool MayRewrite(const char* path, StepFailure* failure);
+
+// MayRewrite, MergeMessage, then the result put in the place of the file at
+// path: it goes to a temporary file beside the file (the one a symbolic link
+// at path leads to), flushed to disk, then replaces it in one step; where the
+// folder refuses the new file or the replace for want of rights, the file is
+// rewritten in place. True when the file was rewritten; false with why in
+// *failure (with the OS call that failed, on the file that path names), the
+// file left as it was (a failed rewrite in place puts the old bytes back if
+// it can).
 [[nodiscard]] bool WriteMergedMessage(const char* path, const char* message, std::size_t length,
-                                      const ResultTable& table, const MergeOptions& options);
+                                      const ResultTable& table, const MergeOptions& options,
+                                      StepFailure* failure);
 
 }  // namespace kelvorin
 

@@ -8,7 +8,6 @@
 
 #include "fault.h"
 #include "platform.h"
-#include "run_log.h"
 #include "test_support.h"
 
 namespace {
@@ -27,17 +26,12 @@ struct MergeCase {
 // A message file in a folder of its own, merged as a run merges it.
 class MergeWriterTest : public ::testing::Test {
  protected:
-  MergeWriterTest() : path_(dir_.File("msg.txt")), log_(dir_.File("kelvorin.LOG")) {
-    kelvorin::Log().SetPath(log_.c_str());
-  }
-  ~MergeWriterTest() override {
-    kelvorin::Log().SetPath(nullptr);
-    platform::fault::Reset();
-  }
+  MergeWriterTest() : path_(dir_.File("msg.txt")) {}
+  ~MergeWriterTest() override { platform::fault::Reset(); }
 
   // Writes the message, merges it (the nth call of op failing, when given;
   // the replace refused for want of rights when in_place); the file's bytes
-  // afterwards.
+  // afterwards, why it failed in failure_.
   std::string Merge(const MergeCase& c, bool* ok, platform::fault::Op op = {}, int nth = 0,
                     bool in_place = false) {
     testing_support::WriteFile(path_, c.message);
@@ -50,15 +44,18 @@ class MergeWriterTest : public ::testing::Test {
     const kelvorin::MergeOptions o;
     platform::fault::FailNth(op, nth);
     if (in_place) platform::fault::FailNth(platform::fault::Op::kRename, 1);
-    *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table, o);
+    failure_ = {};
+    *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table, o,
+                                       &failure_);
     return ReadFile(path_);
   }
 
-  // Files in the folder: the message and the log, and no temporary file.
+  // Files in the folder: the message, and no temporary file.
   long Files() { return std::distance(std::filesystem::directory_iterator(dir_.path()), {}); }
 
   testing_support::TempDir dir_;
-  std::string path_, log_;
+  std::string path_;
+  kelvorin::StepFailure failure_;
 };
 
 // Templates no generator makes.
@@ -75,21 +72,22 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%"},
   };
   for (const MergeCase& c : cases) {
-    std::filesystem::remove(log_);
     bool ok = false;
     EXPECT_EQ(Merge(c, &ok), c.written.empty() ? c.message : c.written) << c.message;
     EXPECT_EQ(ok, !c.written.empty());
-    EXPECT_EQ(testing_support::LogTexts(log_),
+    EXPECT_EQ(ok ? "" : kelvorin::FailureText(failure_),
               c.written.empty() ? "ERROR: recipient line changed by the merge" : "");
   }
 }
 
 // Whatever fails, the message is byte for byte what it was, the reason is
-// logged and no temporary file is left; past every failure the merge is
+// told (with the OS call that failed, on the message) and no temporary file
+// is left; past every failure the merge is
 // written whole, and no longer than it is. Where the replace is refused for
 // want of rights the message is rewritten in place: a failed write there
 // must put the old text back.
 TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
+  using kelvorin::OsCall;
   using platform::fault::Op;
   const MergeCase c{.message = "Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n",
                     .written = "Head\r\nA 5\r\nB 7\r\n"};
@@ -98,27 +96,32 @@ TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
     Op op;
     bool in_place;  // the replace refused for want of rights: rewritten in place
     const char* line;
+    OsCall call;  // the OS call that the failure names
   };
-  const Fault faults[] = {{.op = Op::kAlloc, .in_place = false, .line = memory},
-                          {.op = Op::kWrite, .in_place = false, .line = writing},
-                          {.op = Op::kFlush, .in_place = false, .line = writing},
-                          {.op = Op::kWrite, .in_place = true, .line = writing},
-                          {.op = Op::kFlush, .in_place = true, .line = writing}};
-  for (auto [op, in_place, line] : faults) {
+  const Fault faults[] = {
+      {.op = Op::kAlloc, .in_place = false, .line = memory, .call = OsCall::kNone},
+      {.op = Op::kWrite, .in_place = false, .line = writing, .call = OsCall::kWrite},
+      {.op = Op::kFlush, .in_place = false, .line = writing, .call = OsCall::kFlush},
+      {.op = Op::kWrite, .in_place = true, .line = writing, .call = OsCall::kWrite},
+      {.op = Op::kFlush, .in_place = true, .line = writing, .call = OsCall::kFlush}};
+  for (auto [op, in_place, line, call] : faults) {
     for (int nth = 1;; ++nth) {  // every call of op in turn, until the merge gets past them all
       ASSERT_LT(nth, 9) << "the merge never succeeds";
       SCOPED_TRACE(static_cast<int>(op) * 100 + nth + (in_place ? 1000 : 0));
-      std::filesystem::remove(log_);
       bool ok = false;
       const std::string after = Merge(c, &ok, op, nth, in_place);
       platform::fault::Reset();
-      EXPECT_EQ(Files(), ok ? 1 : 2);  // the log is written only on failure
+      EXPECT_EQ(Files(), 1);
       if (ok) {
         EXPECT_EQ(after, c.written);
         break;
       }
       EXPECT_EQ(after, c.message);
-      EXPECT_EQ(testing_support::LogTexts(log_), line);
+      const kelvorin::OsCause& cause = failure_.cause;
+      EXPECT_EQ(
+          std::make_tuple(kelvorin::FailureText(failure_), cause.call, cause.path,
+                          cause.status.code != 0),
+          std::make_tuple(line, call, call == OsCall::kNone ? "" : path_, call != OsCall::kNone));
     }
   }
 }

@@ -13,14 +13,15 @@ namespace {
 constexpr std::size_t kTokenLength = sizeof kRecipientToken - 1;
 constexpr std::size_t kPrefixLength = sizeof kRecipientPrefix - 1;
 
-// Reads size bytes of an open file into a new buffer; null on any failure.
-char* ReadOpenFile(platform::File file, std::size_t* length) {
+// Reads size bytes of an open file into a new buffer; null on any failure,
+// the OS's reason in *why when the OS refused.
+char* ReadOpenFile(platform::File file, std::size_t* length, platform::Status* why) {
   std::uint64_t size = 0;
-  if (!platform::FileSize(file, &size) || size == 0 || size >= SIZE_MAX) return nullptr;
+  if (!platform::FileSize(file, &size, why) || size == 0 || size >= SIZE_MAX) return nullptr;
   char* text = static_cast<char*>(platform::Allocate(static_cast<std::size_t>(size) + 1));
   if (text == nullptr) return nullptr;
   std::size_t got = 0;
-  if (!platform::Read(file, text, static_cast<std::size_t>(size), &got) || got == 0) {
+  if (!platform::Read(file, text, static_cast<std::size_t>(size), &got, why) || got == 0) {
     platform::Release(text);
     return nullptr;
   }
@@ -31,13 +32,20 @@ char* ReadOpenFile(platform::File file, std::size_t* length) {
 
 }  // namespace
 
-bool LoadWholeFile(const char* path, char** out, std::size_t* length, platform::Status* why) {
+bool LoadWholeFile(const char* path, char** out, std::size_t* length, OsCause* cause) {
+  OsCause failed{OsCall::kOpen, {}, path};
   platform::File file = platform::kNoFile;
-  if (!platform::OpenForRead(path, &file, why)) return false;
   std::size_t read = 0;
-  char* text = ReadOpenFile(file, &read);
-  platform::Close(file);
-  if (text == nullptr) return false;
+  char* text = nullptr;
+  if (platform::OpenForRead(path, &file, &failed.status)) {
+    failed.call = OsCall::kRead;
+    text = ReadOpenFile(file, &read, &failed.status);
+    platform::Close(file);
+  }
+  if (text == nullptr) {
+    if (cause != nullptr) *cause = failed;
+    return false;
+  }
   *out = text;
   if (length != nullptr) *length = read;
   return true;

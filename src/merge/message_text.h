@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "platform.h"
+#include "failure.h"
 
 namespace kelvorin {
 
@@ -20,10 +20,10 @@ inline constexpr char kRecipientToken[] = "%recipient%";
 // number of bytes read in *length when length is not null; false with *out
 // untouched when the file is missing, busy, empty or unreadable, or memory
 // runs out. As text, the buffer ends at its first NUL byte. Only a regular
-// file is read, and nothing waits: *why (when not null) gets kNotAFile for
-// anything else, and the reason of a failed open.
+// file is read, and nothing waits: *cause (when not null) gets the open's
+// kNotAFile for anything else, and the failed OS call, when one failed.
 [[nodiscard]] bool LoadWholeFile(const char* path, char** out, std::size_t* length = nullptr,
-                                 platform::Status* why = nullptr);
+                                 OsCause* cause = nullptr);
 
 // Releases a text from LoadWholeFile or SubstituteRecipient; null is ignored.
 void FreeText(char* text);

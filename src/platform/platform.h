@@ -6,7 +6,8 @@
 // its directory on the include path, which also supplies platform_config.h.
 //
 // Every call that can fail returns true when it worked; where the caller can
-// act on the reason, it is stored through an optional Status pointer.
+// act on the reason, or tell it to an operator, it is stored through an
+// optional Status pointer.
 #ifndef KELVORIN_PLATFORM_PLATFORM_H_
 #define KELVORIN_PLATFORM_PLATFORM_H_
 
@@ -17,10 +18,20 @@
 
 namespace platform {
 
-// Why a call failed, mapped from the OS error in one place per backend.
-// kNotAFile: the path names something other than a regular file (a folder, a
-// FIFO, a device), which the calls below never open, delete or move.
-enum class Status { kOk, kBusy, kNotFound, kDenied, kExists, kFailed, kNotAFile };
+// Why a call failed: its kind, mapped from the OS error in one place per
+// backend, and the OS's own error code (errno, GetLastError), 0 where the OS
+// gave none. kNotAFile: the path names something other than a regular file
+// (a folder, a FIFO, a device), which the calls below never open, delete or
+// move; that refusal is the program's own, with code 0.
+struct Status {
+  enum Kind { kOk, kBusy, kNotFound, kDenied, kExists, kFailed, kNotAFile };
+  Kind kind = kOk;
+  int code = 0;
+};
+
+// The OS's own text for an error code of a Status (strerror on Linux,
+// FormatMessageA on Windows), on one line, into out (cap bytes, cut to fit).
+void Describe(int code, char* out, std::size_t cap);
 
 // An open file. Only the functions below may use it.
 using File = std::intptr_t;
@@ -80,23 +91,24 @@ class Profile {
 [[nodiscard]] bool CreateNew(const char* path, File* out, Status* why = nullptr);
 
 // Size in bytes of an open file into *size.
-[[nodiscard]] bool FileSize(File file, std::uint64_t* size);
+[[nodiscard]] bool FileSize(File file, std::uint64_t* size, Status* why = nullptr);
 
 // Reads n bytes from the current position into buffer, fewer only at the end
 // of the file; the count read goes to *got.
-[[nodiscard]] bool Read(File file, void* buffer, std::size_t n, std::size_t* got);
+[[nodiscard]] bool Read(File file, void* buffer, std::size_t n, std::size_t* got,
+                        Status* why = nullptr);
 
 // Writes all n bytes at the current position; a short write is a failure.
-[[nodiscard]] bool WriteAll(File file, const void* data, std::size_t n);
+[[nodiscard]] bool WriteAll(File file, const void* data, std::size_t n, Status* why = nullptr);
 
 // Moves to the start of file.
-[[nodiscard]] bool Rewind(File file);
+[[nodiscard]] bool Rewind(File file, Status* why = nullptr);
 
 // Cuts file off at the current position.
-[[nodiscard]] bool EndHere(File file);
+[[nodiscard]] bool EndHere(File file, Status* why = nullptr);
 
 // Forces what was written to file onto the disk.
-[[nodiscard]] bool Flush(File file);
+[[nodiscard]] bool Flush(File file, Status* why = nullptr);
 
 // Closes a file that an Open function returned. kNoFile is ignored.
 void Close(File file);

@@ -3,6 +3,7 @@
 #ifndef KELVORIN_QUERY_ODBC_CONNECTION_H_
 #define KELVORIN_QUERY_ODBC_CONNECTION_H_
 
+#include "failure.h"
 #include "odbc_api.h"
 
 namespace kelvorin {
@@ -13,15 +14,16 @@ struct OdbcHandles;
 
 // Connects to the data source and executes query, which may take up to
 // query_timeout seconds (0: no limit). An empty username or password leaves
-// the data source's own in force. True with *out the handles,
-// whose statement's result stays open until CloseQuery; false after logging
-// why, with nothing held.
+// the data source's own in force. True with *out the handles, whose
+// statement's result stays open until CloseQuery; false with why in
+// *failure, with nothing held.
 [[nodiscard]] bool OpenQuery(const char* source, const char* username, const char* password,
-                             int query_timeout, const char* query, OdbcHandles** out);
+                             int query_timeout, const char* query, OdbcHandles** out,
+                             StepFailure* failure);
 
 // Executes query on the connection that handles hold, the statement's earlier
-// result closed first. False after logging why; the handles stay held.
-[[nodiscard]] bool ExecuteAgain(OdbcHandles* handles, const char* query);
+// result closed first. False with why in *failure; the handles stay held.
+[[nodiscard]] bool ExecuteAgain(OdbcHandles* handles, const char* query, StepFailure* failure);
 
 // Closes the statement's result once its rows are read: psqlODBC and the
 // SQLite driver hold the whole result in memory until then, and the merge
@@ -43,9 +45,10 @@ enum class Passes {
 };
 
 // True when rc passes; otherwise the diagnostics of handle (unless it is null)
-// go to the log, three lines per record.
-[[nodiscard]] bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type,
-                             SQLHANDLE handle);
+// go to the log, three lines per record, and *failure gets Failure::kSql
+// with the first record's state.
+[[nodiscard]] bool CheckOdbc(SQLRETURN rc, Passes passes, SQLSMALLINT handle_type, SQLHANDLE handle,
+                             StepFailure* failure);
 
 }  // namespace kelvorin
 

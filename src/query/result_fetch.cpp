@@ -1,14 +1,12 @@
 #include "result_fetch.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "log_lines.h"
 #include "odbc_connection.h"
 #include "platform.h"
 #include "result_table.h"
-#include "run_log.h"
 
 namespace kelvorin {
 namespace {
@@ -21,9 +19,7 @@ constexpr SQLULEN kMaxDataArea = 65536;
 constexpr SQLULEN kTextArea = 512;
 // UTF-8, the 8-bit text of Linux drivers, takes up to 4 bytes a character.
 constexpr SQLULEN kBytesPerCharacter = 4;
-constexpr char kTooLong[] = "ERROR: a value is longer than 65535 bytes";
-constexpr char kTooLarge[] = "ERROR: the rows are larger than 256 MiB";
-static_assert(kMaxResultBytes == std::size_t{256} << 20, "kTooLarge names the cap");
+static_assert(kMaxResultBytes == std::size_t{256} << 20, "Failure::kRowsTooLarge names the cap");
 
 // Bytes for text of n characters plus extra bytes and the NUL, rounded up to a
 // multiple of 4, at most cap; an unknown size (0) gets the whole cap.
@@ -83,6 +79,7 @@ struct RowBinding {
   unsigned char* row_buffer = nullptr;  // owned
   char* long_value = nullptr;           // owned: a value longer than its area
   ResultTable* table = nullptr;         // filled
+  StepFailure* failure = nullptr;       // why the fetch failed
 };
 
 // Integers are bound 64 bits wide: SQLite describes its INTEGER, which holds
@@ -98,19 +95,19 @@ SQLSMALLINT BoundType(SQLSMALLINT sql_type) {
 // asked there for a type or nullability, psqlODBC sends catalog queries to
 // the server, two per table, a third of a whole run's time. The field gives
 // dates and times as SQL_DATETIME, which binds as text like their own codes.
-bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c) {
+bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c, StepFailure* failure) {
   SQLRETURN rc =
       SQLDescribeCol(statement, number, nullptr, 0, nullptr, nullptr, &c.size, nullptr, nullptr);
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure)) return false;
   SQLLEN type = SQL_UNKNOWN_TYPE;
   rc = SQLColAttribute(statement, number, SQL_DESC_TYPE, nullptr, 0, nullptr, &type);
-  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+  if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure)) return false;
   c.sql_type = static_cast<SQLSMALLINT>(type);
   c.bound_type = BoundType(c.sql_type);
   SQLLEN display = 0;
   if (c.bound_type == SQL_C_CHAR && !IsSizedText(c.sql_type)) {
     rc = SQLColAttribute(statement, number, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display);
-    if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+    if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure)) return false;
   }
   c.size = DataAreaSize(c.sql_type, c.size, display);
   return true;
@@ -119,13 +116,12 @@ bool DescribeColumn(SQLHSTMT statement, SQLUSMALLINT number, ColumnInfo& c) {
 bool DescribeColumns(SQLHSTMT statement, RowBinding& b) {
   std::size_t bytes = sizeof(ColumnInfo) * static_cast<std::size_t>(b.column_count);
   b.columns = static_cast<ColumnInfo*>(platform::Allocate(bytes));
-  if (b.columns == nullptr) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
+  if (b.columns == nullptr) return Fail(b.failure, Failure::kOutOfMemory);
   std::memset(b.columns, 0, bytes);
   for (SQLSMALLINT i = 0; i < b.column_count; ++i) {
-    if (!DescribeColumn(statement, static_cast<SQLUSMALLINT>(i + 1), b.columns[i])) return false;
+    if (!DescribeColumn(statement, static_cast<SQLUSMALLINT>(i + 1), b.columns[i], b.failure)) {
+      return false;
+    }
   }
   return true;
 }
@@ -149,7 +145,7 @@ bool BindColumns(SQLHSTMT statement, RowBinding& b) {
     SQLRETURN rc = SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), c.bound_type,
                               b.row_buffer + c.data_offset, static_cast<SQLLEN>(c.size),
                               reinterpret_cast<SQLLEN*>(b.row_buffer + c.indicator_offset));
-    if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement)) return false;
+    if (!CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, b.failure)) return false;
   }
   return true;
 }
@@ -215,23 +211,23 @@ bool AnyCut(const RowBinding& b) {
 
 // The whole of a value that was cut to its area, read again with SQLGetData
 // (every driver we tested allows that on a bound column: SQL_GD_BOUND), and
-// its length in bytes. Null after logging why: no memory, or a value longer
-// than any a message takes.
+// its length in bytes. Null with why in b.failure: no memory, or a value
+// longer than any a message takes.
 const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b, SQLLEN* length) {
   if (b.long_value == nullptr) {
     b.long_value = static_cast<char*>(platform::Allocate(kMaxDataArea));
     if (b.long_value == nullptr) {
-      Log().Write(kOutOfMemory);
+      (void)Fail(b.failure, Failure::kOutOfMemory);
       return nullptr;
     }
   }
   SQLRETURN rc = SQLGetData(statement, number, SQL_C_CHAR, b.long_value,
                             static_cast<SQLLEN>(kMaxDataArea), length);
-  if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return nullptr;
+  if (!CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement, b.failure)) return nullptr;
   // A driver may fill the area exactly, without its NUL and without a warning
   // (MariaDB's does so in SQLFetch, though its SQLGetData warns).
   if (*length == SQL_NO_TOTAL || *length >= static_cast<SQLLEN>(kMaxDataArea)) {
-    Log().Write(kTooLong);
+    (void)Fail(b.failure, Failure::kValueTooLong);
     return nullptr;
   }
   return b.long_value;
@@ -240,17 +236,14 @@ const char* ReadWhole(SQLHSTMT statement, SQLUSMALLINT number, RowBinding& b, SQ
 // Whether a text the driver gave as length bytes (SQL_C_CHAR lengths count
 // bytes) holds no NUL before its end: C strings would cut it there, and a
 // value merged in part is a wrong message (MariaDB's CHAR(0), a binary
-// column). Logs why not, with the 1-based column number.
-bool HoldsNoNul(const char* text, SQLLEN length, int number) {
+// column). False with the 1-based column number in *failure.
+bool HoldsNoNul(const char* text, SQLLEN length, int number, StepFailure* failure) {
   if (std::memchr(text, '\0', static_cast<std::size_t>(length)) == nullptr) return true;
-  char line[64];
-  std::snprintf(line, sizeof line, "ERROR: a value holds a NUL byte (column %d)", number);
-  Log().Write(line);
-  return false;
+  return Fail(failure, Failure::kNulInValue, std::to_string(number) + ")");
 }
 
 // The text of column i of the fetched row, read whole when it was cut; null
-// after logging why.
+// with why in b.failure.
 const char* ValueText(SQLHSTMT statement, RowBinding& b, SQLSMALLINT i, bool cut, char* scratch,
                       std::size_t cap) {
   const ColumnInfo& c = b.columns[i];
@@ -259,11 +252,11 @@ const char* ValueText(SQLHSTMT statement, RowBinding& b, SQLSMALLINT i, bool cut
                          ? ReadWhole(statement, static_cast<SQLUSMALLINT>(i + 1), b, &length)
                          : CellText(c, b.row_buffer, scratch, cap);
   if (text == nullptr || c.bound_type != SQL_C_CHAR || length == SQL_NULL_DATA) return text;
-  return HoldsNoNul(text, length, i + 1) ? text : nullptr;
+  return HoldsNoNul(text, length, i + 1, b.failure) ? text : nullptr;
 }
 
 // Stores the fetched row; cut says that some of its texts were cut and must
-// be read whole. False after logging why.
+// be read whole. False with why in b.failure.
 bool StoreRow(SQLHSTMT statement, RowBinding& b, bool cut) {
   char scratch[500];
   b.table->BeginRow(b.column_count);
@@ -272,8 +265,7 @@ bool StoreRow(SQLHSTMT statement, RowBinding& b, bool cut) {
     if (text == nullptr) return false;
     bool too_large = false;
     if (!b.table->AddCell(text, &too_large)) {
-      Log().Write(too_large ? kTooLarge : kOutOfMemory);
-      return false;
+      return Fail(b.failure, too_large ? Failure::kRowsTooLarge : Failure::kOutOfMemory);
     }
   }
   b.table->EndRow();
@@ -292,46 +284,40 @@ bool FetchRows(SQLHSTMT statement, RowBinding& b) {
     // its length.
     bool cut =
         (rc == SQL_SUCCESS || (rc == SQL_SUCCESS_WITH_INFO && OnlyCutText(statement))) && AnyCut(b);
-    if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return false;
+    if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement, b.failure)) {
+      return false;
+    }
     if (!StoreRow(statement, b, cut)) return false;
   }
-  if (b.table->RowCount() == 0) {
-    Log().Write(kNoDataError);
-    return false;
-  }
+  if (b.table->RowCount() == 0) return Fail(b.failure, Failure::kNoData);
   return true;
 }
 
 // The columns stay bound to the row buffer that is about to be freed: unbind
 // them so nothing can write there.
-bool Unbind(SQLHSTMT statement) {
+bool Unbind(SQLHSTMT statement, StepFailure* failure) {
   SQLRETURN rc = SQLFreeStmt(statement, SQL_UNBIND);
-  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement);
+  return CheckOdbc(rc, Passes::kAllButError, SQL_HANDLE_STMT, statement, failure);
 }
 
 bool BindAndFetch(SQLHSTMT statement, RowBinding& b) {
   if (!DescribeColumns(statement, b)) return false;
   LayOutRow(b);
   b.row_buffer = static_cast<unsigned char*>(platform::Allocate(b.row_size));
-  if (b.row_buffer == nullptr) {
-    Log().Write(kOutOfMemory);
-    return false;
-  }
+  if (b.row_buffer == nullptr) return Fail(b.failure, Failure::kOutOfMemory);
   bool fetched = BindColumns(statement, b) && FetchRows(statement, b);
-  return Unbind(statement) && fetched;
+  return Unbind(statement, b.failure) && fetched;
 }
 
 }  // namespace
 
-bool FetchResults(SQLHSTMT statement, ResultTable* table) {
+bool FetchResults(SQLHSTMT statement, ResultTable* table, StepFailure* failure) {
   RowBinding b;
   b.table = table;
+  b.failure = failure;
   SQLRETURN rc = SQLNumResultCols(statement, &b.column_count);
-  if (!CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement)) return false;
-  if (b.column_count <= 0) {
-    Log().Write("ERROR: SQL statement error, no coluns was retrived.");
-    return false;
-  }
+  if (!CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement, failure)) return false;
+  if (b.column_count <= 0) return Fail(failure, Failure::kNoColumns);
   bool fetched = BindAndFetch(statement, b);
   platform::Release(b.columns);
   platform::Release(b.row_buffer);

@@ -3,6 +3,7 @@
 #ifndef KELVORIN_QUERY_RESULT_FETCH_H_
 #define KELVORIN_QUERY_RESULT_FETCH_H_
 
+#include "failure.h"
 #include "odbc_api.h"
 #include "result_table.h"
 
@@ -16,10 +17,10 @@ namespace kelvorin {
 SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size);
 
 // Fetches every row of statement into table. True when the whole result was
-// read and at least one row came; false after logging why (no columns, no
+// read and at least one row came; false with why in *failure (no columns, no
 // rows, a driver error or warning on any row, a value over 65,535 bytes, no
 // memory): no partial result is to be merged then.
-[[nodiscard]] bool FetchResults(SQLHSTMT statement, ResultTable* table);
+[[nodiscard]] bool FetchResults(SQLHSTMT statement, ResultTable* table, StepFailure* failure);
 
 }  // namespace kelvorin
 

@@ -5,15 +5,12 @@
 
 #include "paths.h"
 #include "platform.h"
-#include "run_log.h"
 
 namespace kelvorin {
 namespace {
 
 constexpr char kDatabase[] = "Database";
 constexpr char kOptions[] = "Options";
-constexpr char kSourceError[] = "ERROR: configuration file reading error [Database -> Source]";
-constexpr char kRequestError[] = "ERROR: configuration file reading error [Database -> Request]";
 
 void BuildMarker(const char* rowname, char* marker) {
   std::size_t n = std::strlen(rowname);
@@ -86,10 +83,9 @@ int ReadSeconds(const platform::Profile& ini, const char* key, int fallback) {
 }
 
 bool ReadDatabase(const platform::Profile& ini, const char* ini_path, const char* directory,
-                  Settings& s) {
+                  Settings& s, StepFailure* failure) {
   if (ini.Read(kDatabase, "Source", "", s.Source, sizeof s.Source) == 0) {
-    Log().WritePair(kSourceError, ini_path);
-    return false;
+    return Fail(failure, Failure::kSourceSetting, ini_path);
   }
   ini.Read(kDatabase, "Username", "", s.Username, sizeof s.Username);
   ini.Read(kDatabase, "Password", "", s.Password, sizeof s.Password);
@@ -99,8 +95,7 @@ bool ReadDatabase(const platform::Profile& ini, const char* ini_path, const char
   if (ini.Read(kDatabase, "Request", "", s.Request, sizeof s.Request) == 0 ||
       !ResolveRequest(directory, s.Request)) {
     s.Request[0] = '\0';
-    Log().WritePair(kRequestError, ini_path);
-    return false;
+    return Fail(failure, Failure::kRequestSetting, ini_path);
   }
   return true;
 }
@@ -114,10 +109,11 @@ bool FlagIsOn(const char* key, const char* value) {
   return IsWord(value, "yes");
 }
 
-bool ReadSettings(const char* ini_path, const char* directory, Settings* out) {
+bool ReadSettings(const char* ini_path, const char* directory, Settings* out,
+                  StepFailure* failure) {
   platform::Profile ini(ini_path);
   Settings& s = *out;
-  if (!ReadDatabase(ini, ini_path, directory, s)) return false;
+  if (!ReadDatabase(ini, ini_path, directory, s, failure)) return false;
   s.DeleteOnErrors = ReadFlag(ini, "DeleteOnErrors");
   s.SkipSpaces = ReadFlag(ini, "SkipSpaces");
   s.FormatLeft = ReadNumber(ini, "FormatLeft");

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "failure.h"
+
 namespace kelvorin {
 
 // Capacities in bytes, NUL included.
@@ -41,8 +43,9 @@ bool FlagIsOn(const char* key, const char* value);
 // Fills *out from the INI file at ini_path; a bare Request name is taken from
 // directory (the program's folder, with its trailing separator). Either may
 // be empty when it cannot be had. True when every required key was read;
-// false after logging the configuration error, *out filled up to that key.
-[[nodiscard]] bool ReadSettings(const char* ini_path, const char* directory, Settings* out);
+// false with the configuration error in *failure, *out filled up to that key.
+[[nodiscard]] bool ReadSettings(const char* ini_path, const char* directory, Settings* out,
+                                StepFailure* failure);
 
 }  // namespace kelvorin
 

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform_config.h"
-#include "run_log.h"
 #include "test_support.h"
 
 namespace {
@@ -35,7 +34,7 @@ std::string Text(const Taken& t) {
 struct SettingsCase {
   std::string ini;
   Taken taken;
-  std::string refused;  // the key of the error line: the run stops there
+  std::string refused;  // the key of the failure's line: the run stops there
 };
 
 TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
@@ -83,22 +82,21 @@ TEST(SettingsTest, ReadsTheIniAsTheRunNeedsIt) {
   for (const SettingsCase& c : cases) {
     SCOPED_TRACE(c.ini.substr(0, 60));
     testing_support::TempDir dir;
-    const std::string ini = dir.File("kelvorin.INI"), log = dir.File("kelvorin.LOG");
+    const std::string ini = dir.File("kelvorin.INI");
     testing_support::WriteFile(ini, c.ini);
-    kelvorin::Log().SetPath(log.c_str());
     kelvorin::Settings s;
-    EXPECT_EQ(kelvorin::ReadSettings(ini.c_str(), dir.path().c_str(), &s), c.refused.empty());
-    kelvorin::Log().SetPath(nullptr);
+    kelvorin::StepFailure failure;
+    const bool ok = kelvorin::ReadSettings(ini.c_str(), dir.path().c_str(), &s, &failure);
+    EXPECT_EQ(ok, c.refused.empty());
     Taken want = c.taken;
     if (want.request.rfind("<dir>", 0) == 0) want.request.replace(0, 5, dir.path());
     EXPECT_EQ(Text({s.Source, s.Username, s.Password, s.BlockMarker, s.Request, s.DeleteOnErrors,
                     s.SkipSpaces, s.FormatLeft, s.FormatRight, s.HeaderGuard, s.Quarantine,
                     s.QueryTimeout}),
               Text(want));
-    EXPECT_EQ(testing_support::LogTexts(log),
-              c.refused.empty() ? ""
-                                : "ERROR: configuration file reading error [Database -> " +
-                                      c.refused + "] " + ini);
+    EXPECT_EQ(
+        ok ? "" : kelvorin::FailureText(failure),
+        ok ? "" : "ERROR: configuration file reading error [Database -> " + c.refused + "] " + ini);
   }
 }
 

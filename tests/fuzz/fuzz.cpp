@@ -69,7 +69,8 @@ void Merge(Input& in) {
     table.EndRow();
   }
   kelvorin::MergeBuffer out;
-  (void)kelvorin::MergeMessage(in.rest.data(), in.rest.size(), table, options, &out);
+  kelvorin::StepFailure failure;
+  (void)kelvorin::MergeMessage(in.rest.data(), in.rest.size(), table, options, &out, &failure);
 }
 
 void Wrap(Input& in) {

@@ -22,6 +22,7 @@ with open(os.environ['ODBCINI']) as f:
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
 DELETED = '--- Errors occured, message was deleted'
 DIAG = '<diag>'  # in an expected log: one or more ODBC records; DIAG + '01004' names a state
+CAUSE = '<cause>'  # CAUSE + 'open x': the OS's reason, in its own words, why "open x" failed
 HEAD, KEEP = 'Subject: Your orders\r\n<<< ann@example.com\r\n', '[Options]\r\nDeleteOnErrors=No\r\n'
 STAMP = r'(?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d (?:0[1-9]|[12]\d|3[01])-(?:0[1-9]|1[0-2])-\d{4} '
 RECORD = r'ERROR: SQL state - %s\0ERROR: SQL native error is -?\d+\0ERROR: SQL message - [^\0]+'
@@ -160,12 +161,13 @@ class Case(unittest.TestCase):
         return [self.finish(p, path) for p, path in zip(runs, paths)]
 
     def check(self, r, msg, log, left=()):
-        """msg None: deleted. log None: no log at all; DIAG in it: one or more records."""
+        """msg None: deleted. log None: no log at all; DIAG, CAUSE in it: as they say."""
         at = max(0, len(os.path.commonprefix([r.msg or '', msg or ''])) - 30)  # where they part
         self.assertTrue(r.msg == msg, 'message (None: deleted): %r, expected %r' % (
             r.msg and r.msg[at:at + 80], msg and msg[at:at + 80]))
         self.assertEqual((r.left, r.log is None), (list(left), log is None), 'files left, log')
         any_ = RECORD % '[0-9A-Z]{5}'  # whole records, one of them with the state asked for
         want = ['(%s\0)*%s(\0%s)*' % (any_, RECORD % (e[len(DIAG):] or '[0-9A-Z]{5}'), any_)
-                if e.startswith(DIAG) else re.escape(e) for e in log or []]
+                if e.startswith(DIAG) else 'ERROR: [^\0]+ ' + re.escape('[%s]' % e[len(CAUSE):])
+                if e.startswith(CAUSE) else re.escape(e) for e in log or []]
         self.assertRegex('\0'.join(r.log or []), r'\A%s\Z' % '\0'.join(want))

@@ -13,10 +13,18 @@ OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts='[Options]\r\nDeleteOnErro
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
-WRITE, LOAD = RAN + ['ERROR: file writing error'], "ERROR: can't load file "
-NO_QUERY = [RAN[0], LOAD + '<dir>/query.sql']
+LOAD, NO_QUERY = "ERROR: can't load file ", [RAN[0]]
+NOSPACE, DENIED = 'No space left on device', 'Permission denied'
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
+
+
+def cause(reason, call, path='spool/msg.txt'):  # the line after a failure that the OS caused
+    return 'ERROR: %s [%s %s]' % (reason, call, path)
+
+
+WRITE = lambda reason, call: RAN + ['ERROR: file writing error', cause(reason, call)]
+NO_QUERY += [LOAD + '<dir>/query.sql', cause(DENIED, 'open', '<dir>/query.sql')]
 
 
 def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
@@ -46,17 +54,24 @@ def nobody(sh, **more):  # all but what sh takes away again handed to nobody
 
 QUARANTINE = ini(opts='[Options]\r\nQuarantine=q\r\n')
 NOT_MOVED = "ERROR: can't quarantine message file spool/msg.txt"
+NO_FILE = [RAN[0], LOAD + '<dir>/query.sql',
+           cause('No such file or directory', 'open', '<dir>/query.sql')]
 FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
-    dict(name='write: no space', log=WRITE, msg=OLD, **shim('write:1:fail:28', ini=KEPT)),
+    dict(name='write: no space', log=WRITE(NOSPACE, 'write'), msg=OLD,
+         **shim('write:1:fail:28', ini=KEPT)),
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
     dict(name='short write', log=RAN + [DONE], msg=NEW, **shim('write:1:short:0')),
-    dict(name='flush: I/O error', log=WRITE, msg=OLD, **shim('fsync:1:fail:5', ini=KEPT)),
-    dict(name='rename: no space', log=WRITE, msg=OLD, **shim('rename:1:fail:28', ini=KEPT)),
+    dict(name='flush: I/O error', log=WRITE('Input/output error', 'flush'), msg=OLD,
+         **shim('fsync:1:fail:5', ini=KEPT)),
+    dict(name='rename: no space', log=WRITE(NOSPACE, 'rename'), msg=OLD,
+         **shim('rename:1:fail:28', ini=KEPT)),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
     dict(name='folder flush refused', log=RAN + [DONE], msg=NEW,
          **shim('fsync:1:fail:5', '*/spool')),
-    dict(name='no inode left', log=WRITE + [DELETED], msg=None, **shell(TMPFS % 'nr_inodes=2')),
-    dict(name='message read-only', log=RAN + ["ERROR: can't overwrite message file"], msg=OLD,
+    dict(name='no inode left', log=WRITE(NOSPACE, 'create') + [DELETED], msg=None,
+         **shell(TMPFS % 'nr_inodes=2')),
+    dict(name='message read-only', log=RAN + ["ERROR: can't overwrite message file",
+                                              cause(DENIED, 'open')], msg=OLD,
          **nobody('chmod 444 spool/*', ini=KEPT)),
     dict(name='message folder not writable', log=RAN + [DONE], msg=NEW,
          **nobody('chown root: spool', ini=KEPT)),
@@ -65,25 +80,27 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
         'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt',
         ini=KEPT)),
     dict(name='delete refused', log=NO_QUERY + ["ERROR: can't delete message file spool/msg.txt",
-                                               DELETED], msg=OLD,
+                                               cause(DENIED, 'delete'), DELETED], msg=OLD,
          **nobody('chown root: spool && chmod 0 query.sql')),
     dict(name='log not writable', log=None, msg=NEW, **nobody('chown root: .')),
     # A quarantine the program may not write to: the message is deleted instead.
-    dict(name='quarantine not writable', log=NO_QUERY + [NOT_MOVED, DELETED], msg=None,
+    dict(name='quarantine not writable', log=NO_QUERY + [
+        NOT_MOVED, cause(DENIED, 'create', '<dir>/q/msg.txt.reason'), DELETED], msg=None,
          **nobody('mkdir q && chmod 0 query.sql', ini=QUARANTINE)),
     # File systems without RENAME_NOREPLACE (EINVAL): moved all the same, never over a file.
-    dict(name='quarantine without RENAME_NOREPLACE', log=NO_QUERY + [
+    dict(name='quarantine without RENAME_NOREPLACE', log=NO_FILE + [
         '--- Errors occured, message was moved to <dir>/q/msg.txt'], msg=None, query=None,
          ini=QUARANTINE, files={'q/.keep': ''}, left=['q/msg.txt', 'q/msg.txt.reason'],
          **shim('move:1:fail:22', '*spool/msg.txt')),
-    dict(name='every quarantine name taken', log=NO_QUERY + [NOT_MOVED, DELETED], msg=None,
-         query=None, ini=QUARANTINE, files={'q/.keep': ''},
-         **shim('move:1:fail:17', '*spool/msg.txt')),
+    dict(name='every quarantine name taken', log=NO_FILE + [
+        NOT_MOVED, cause('File exists', 'move'), DELETED], msg=None, query=None,
+         ini=QUARANTINE, files={'q/.keep': ''}, **shim('move:1:fail:17', '*spool/msg.txt')),
     dict(name='FIFO as message', **odd('mkfifo', 'fifo')),
     dict(name='device as message', **odd('mknod', 'null', ' c 1 3')),
     # The moved name and its .reason share a stem cut so that both fit a folder.
     dict(name='255-byte name quarantined', log=['+++ Process: spool/' + 'm' * 255,
-         LOAD + '<dir>/query.sql', '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248],
+         LOAD + '<dir>/query.sql', cause('No such file or directory', 'open', '<dir>/query.sql'),
+         '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248],
          msg=None, path='spool/' + 'm' * 255, query=None, ini=QUARANTINE, files={'q/.keep': ''},
          left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason']),
     # A driver's warning on a row (here a fraction cut) may mean a changed value: no merge.

@@ -2,7 +2,7 @@
 the error policy, the quarantine, the log, message paths a host may hand over), and kelvorin-check
 beside it. Rows merge on SQLite, where a SELECT needs no table."""
 import os, subprocess
-from harness import CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
+from harness import CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
 
 MSG, MERGED = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n'
 PROCESS, QUERIED = '+++ Process: msg.txt', "SELECT 'ann@example.com'"
@@ -12,7 +12,12 @@ NO_RCPT_LOG = "ERROR: can't extract recipient email from message"
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
 NOT_MOVED = [PROCESS, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
-MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % ('\\' if RUNNER else '/')
+SEP = '\\' if RUNNER else '/'
+MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP
+
+
+def not_moved(call_path):  # the message deleted, after the OS's reason for call_path
+    return NOT_MOVED[:3] + [CAUSE + call_path, DELETED]
 
 
 def quarantine(folder, **row):
@@ -28,7 +33,8 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
     dict(name='no INI', log=[PROCESS, CONF % 'Source', DELETED], msg=None, ini=None),
     dict(name='no Request', log=[PROCESS, CONF % 'Request', DELETED], msg=None,
          ini='[Database]\r\nSource=x\r\n' + KEEP),
-    dict(name='no query file, kept', log=[PROCESS, "ERROR: can't load file <dir>/query.sql"],
+    dict(name='no query file, kept', log=[PROCESS, "ERROR: can't load file <dir>/query.sql",
+                                          CAUSE + 'open <dir>/query.sql'],
          msg=MSG, ini=ini(opts=KEEP), query=None),
     dict(name='empty message', log=[PROCESS, "ERROR: can't load file msg.txt", DELETED], msg=None,
          message=''),
@@ -46,9 +52,10 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
         left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
         then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
             '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
-    dict(name='no quarantine folder', **quarantine('nowhere')),
-    dict(name='quarantine on another volume',
-         **quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm')),
+    dict(name='no quarantine folder',
+         **quarantine('nowhere', log=not_moved('create <dir>/nowhere%smsg.txt.reason' % SEP))),
+    dict(name='quarantine on another volume', **quarantine(
+        'Z:\\dev\\shm' if RUNNER else '/dev/shm', log=not_moved('move msg.txt'))),
     # The host sends from the message's folder: a message moved there would go out unmerged.
     dict(name="quarantine is the message's folder", **quarantine('.')),
     dict(name='quarantine longer than kept',

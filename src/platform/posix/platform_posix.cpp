@@ -25,7 +25,7 @@ namespace platform {
 namespace {
 
 // The one place where errno becomes a Status.
-Status FromErrno(int error) {
+Status::Kind FromErrno(int error) {
   switch (error) {
     case EWOULDBLOCK:
       return Status::kBusy;
@@ -43,10 +43,16 @@ Status FromErrno(int error) {
   }
 }
 
-// Stores the reason of the failed call in *why. Always false.
+// Stores the reason of the failed call, errno, in *why. Always false.
 bool Failed(Status* why) {
-  if (why) *why = FromErrno(errno);
+  if (why) *why = {FromErrno(errno), errno};
   return false;
+}
+
+// Sets errno as the call that a test's fault stands for would, and fails.
+bool Tripped(int error, Status* why) {
+  errno = error;
+  return Failed(why);
 }
 
 bool Opened(int fd, File* out) {
@@ -66,7 +72,7 @@ bool TakeLock(int fd, int lock, const char* unlink_path, Status* why) {
 
 // Fails with kNotAFile. Always false.
 bool NotAFile(Status* why) {
-  if (why) *why = Status::kNotAFile;
+  if (why) *why = {Status::kNotAFile, 0};
   return false;
 }
 
@@ -105,11 +111,11 @@ bool OpenLocked(const char* path, int flags, int lock, File* out, Status* why) {
 int OpenToLock(const char* path, bool* lockable, Status* why) {
   for (int mode : {O_RDONLY, O_WRONLY, O_PATH}) {
     int fd = -1;
-    Status status = Status::kOk;
+    Status status;
     *lockable = mode != O_PATH;
     if (OpenRegular(path, mode, &fd, &status)) return fd;
     if (why) *why = status;
-    if (status != Status::kDenied) break;
+    if (status.kind != Status::kDenied) break;
   }
   return -1;
 }
@@ -175,6 +181,15 @@ void SyncFolderOf(const char* path) {
 
 }  // namespace
 
+void Describe(int code, char* out, std::size_t cap) {
+  if (cap == 0) return;
+  char scratch[256];
+  // The GNU strerror_r, which g++ selects: it returns the text, in scratch
+  // or in a table of its own.
+  const char* text = ::strerror_r(code, scratch, sizeof scratch);
+  std::snprintf(out, cap, "%s", text);
+}
+
 bool ModulePath(char* out, std::size_t cap) {
   if (cap == 0) return false;
   ssize_t n = ::readlink("/proc/self/exe", out, cap - 1);
@@ -202,36 +217,33 @@ bool CreateNew(const char* path, File* out, Status* why) {
   return OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL, LOCK_EX, out, why);
 }
 
-bool FileSize(File file, std::uint64_t* size) {
+bool FileSize(File file, std::uint64_t* size, Status* why) {
   struct stat info;
-  if (::fstat(static_cast<int>(file), &info) != 0) return false;
+  if (::fstat(static_cast<int>(file), &info) != 0) return Failed(why);
   *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 
-bool Read(File file, void* buffer, std::size_t n, std::size_t* got) {
+bool Read(File file, void* buffer, std::size_t n, std::size_t* got, Status* why) {
   char* at = static_cast<char*>(buffer);
   *got = 0;
   while (*got < n) {
     ssize_t part = ::read(static_cast<int>(file), at + *got, n - *got);
     if (part < 0 && errno == EINTR) continue;
-    if (part < 0) return false;
+    if (part < 0) return Failed(why);
     if (part == 0) break;
     *got += static_cast<std::size_t>(part);
   }
   return true;
 }
 
-bool WriteAll(File file, const void* data, std::size_t n) {
-  if (fault::Trip(fault::Op::kWrite)) {
-    errno = EIO;
-    return false;
-  }
+bool WriteAll(File file, const void* data, std::size_t n, Status* why) {
+  if (fault::Trip(fault::Op::kWrite)) return Tripped(EIO, why);
   const char* at = static_cast<const char*>(data);
   while (n > 0) {
     ssize_t put = ::write(static_cast<int>(file), at, n);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put <= 0) return Failed(why);
     at += put;
     n -= static_cast<std::size_t>(put);
   }
@@ -247,13 +259,13 @@ bool RemoveFile(const char* path, Status* why) {
 }
 
 bool CheckWritable(const char* path, Status* why) {
-  Status status = Status::kOk;
+  Status status;
   File file = kNoFile;
   if (OpenForRewrite(path, &file, &status)) {
     Close(file);
     return true;
   }
-  if (status == Status::kNotFound && IsFolder(FolderOf(path).c_str())) return true;
+  if (status.kind == Status::kNotFound && IsFolder(FolderOf(path).c_str())) return true;
   if (why) *why = status;
   return false;
 }
@@ -286,25 +298,23 @@ bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File
   return Opened(fd, out);
 }
 
-bool Rewind(File file) {
-  return ::lseek(static_cast<int>(file), 0, SEEK_SET) == 0;
+bool Rewind(File file, Status* why) {
+  return ::lseek(static_cast<int>(file), 0, SEEK_SET) == 0 || Failed(why);
 }
 
-bool EndHere(File file) {
+bool EndHere(File file, Status* why) {
   off_t at = ::lseek(static_cast<int>(file), 0, SEEK_CUR);
-  return at >= 0 && ::ftruncate(static_cast<int>(file), at) == 0;
+  return (at >= 0 && ::ftruncate(static_cast<int>(file), at) == 0) || Failed(why);
 }
 
-bool Flush(File file) {
-  if (fault::Trip(fault::Op::kFlush)) return false;
-  return ::fsync(static_cast<int>(file)) == 0;
+bool Flush(File file, Status* why) {
+  if (fault::Trip(fault::Op::kFlush)) return Tripped(EIO, why);
+  return ::fsync(static_cast<int>(file)) == 0 || Failed(why);
 }
 
 bool ReplaceWith(const char* from, const char* to, Status* why) {
-  if (fault::Trip(fault::Op::kRename)) {
-    errno = EACCES;  // the one refusal with a way round it, for the merge's tests
-    return Failed(why);
-  }
+  // EACCES: the one refusal with a way round it, for the merge's tests.
+  if (fault::Trip(fault::Op::kRename)) return Tripped(EACCES, why);
   if (::rename(from, to) != 0) return Failed(why);
   SyncFolderOf(to);
   return true;

@@ -16,7 +16,7 @@ namespace {
 static_assert(kMaxPath == MAX_PATH, "kMaxPath must equal MAX_PATH");
 
 // The one place where a Win32 error becomes a Status.
-Status FromError(DWORD error) {
+Status::Kind FromError(DWORD error) {
   switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
@@ -40,10 +40,17 @@ HANDLE H(File file) {
   return reinterpret_cast<HANDLE>(file);
 }
 
-// Stores the reason of the failed call in *why. Always false.
+// Stores the reason of the failed call, GetLastError, in *why. Always false.
 bool Failed(Status* why) {
-  if (why) *why = FromError(GetLastError());
+  DWORD error = GetLastError();
+  if (why) *why = {FromError(error), static_cast<int>(error)};
   return false;
+}
+
+// Sets the error as the call that a test's fault stands for would, and fails.
+bool Tripped(DWORD error, Status* why) {
+  SetLastError(error);
+  return Failed(why);
 }
 
 bool Opened(HANDLE handle, File* out, Status* why) {
@@ -54,7 +61,7 @@ bool Opened(HANDLE handle, File* out, Status* why) {
 // Fails with kNotAFile. Always false.
 bool NotAFile(File* out, Status* why) {
   *out = kNoFile;
-  if (why) *why = Status::kNotAFile;
+  if (why) *why = {Status::kNotAFile, 0};
   return false;
 }
 
@@ -110,6 +117,23 @@ constexpr DWORD kChunk = 1u << 30;
 
 }  // namespace
 
+void Describe(int code, char* out, std::size_t cap) {
+  if (cap == 0) return;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(code), 0, out, static_cast<DWORD>(cap), nullptr);
+  if (n == 0) {
+    std::snprintf(out, cap, "Windows error %d", code);
+    return;
+  }
+  // The system's texts end with CR LF, and a few break lines inside; the
+  // text goes on one log line.
+  while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ')) --n;
+  out[n] = '\0';
+  for (char* c = out; *c; ++c) {
+    if (*c == '\r' || *c == '\n') *c = ' ';
+  }
+}
+
 bool ModulePath(char* out, std::size_t cap) {
   if (cap == 0) return false;
   DWORD n = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(cap));
@@ -163,39 +187,38 @@ bool CreateNew(const char* path, File* out, Status* why) {
   return OpenSharingReads(path, GENERIC_WRITE, CREATE_NEW, out, why);
 }
 
-bool FileSize(File file, std::uint64_t* size) {
+bool FileSize(File file, std::uint64_t* size, Status* why) {
   LONG high = 0;
   SetLastError(NO_ERROR);
   DWORD low = SetFilePointer(H(file), 0, &high, FILE_END);
-  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
-  if (SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return Failed(why);
+  if (SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    return Failed(why);
+  }
   *size = (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
   return true;
 }
 
-bool Read(File file, void* buffer, std::size_t n, std::size_t* got) {
+bool Read(File file, void* buffer, std::size_t n, std::size_t* got, Status* why) {
   char* at = static_cast<char*>(buffer);
   *got = 0;
   while (*got < n) {
     DWORD want = n - *got < kChunk ? static_cast<DWORD>(n - *got) : kChunk;
     DWORD part = 0;
-    if (!ReadFile(H(file), at + *got, want, &part, nullptr)) return false;
+    if (!ReadFile(H(file), at + *got, want, &part, nullptr)) return Failed(why);
     if (part == 0) break;
     *got += part;
   }
   return true;
 }
 
-bool WriteAll(File file, const void* data, std::size_t n) {
-  if (fault::Trip(fault::Op::kWrite)) {
-    SetLastError(ERROR_WRITE_FAULT);
-    return false;
-  }
+bool WriteAll(File file, const void* data, std::size_t n, Status* why) {
+  if (fault::Trip(fault::Op::kWrite)) return Tripped(ERROR_WRITE_FAULT, why);
   const char* at = static_cast<const char*>(data);
   while (n > 0) {
     DWORD want = n < kChunk ? static_cast<DWORD>(n) : kChunk;
     DWORD put = 0;
-    if (!WriteFile(H(file), at, want, &put, nullptr) || put == 0) return false;
+    if (!WriteFile(H(file), at, want, &put, nullptr) || put == 0) return Failed(why);
     at += put;
     n -= put;
   }
@@ -254,30 +277,27 @@ bool CreateTempBeside(const char* target, char* temp_path, std::size_t cap, File
     }
   }
   if (cap > 0) temp_path[0] = '\0';
-  if (why) *why = Status::kFailed;
+  if (why) *why = {Status::kFailed, static_cast<int>(GetLastError())};
   *out = kNoFile;
   return false;
 }
 
-bool Rewind(File file) {
-  return SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+bool Rewind(File file, Status* why) {
+  return SetFilePointer(H(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER || Failed(why);
 }
 
-bool EndHere(File file) {
-  return SetEndOfFile(H(file)) != 0;
+bool EndHere(File file, Status* why) {
+  return SetEndOfFile(H(file)) != 0 || Failed(why);
 }
 
-bool Flush(File file) {
-  if (fault::Trip(fault::Op::kFlush)) return false;
-  return FlushFileBuffers(H(file)) != 0;
+bool Flush(File file, Status* why) {
+  if (fault::Trip(fault::Op::kFlush)) return Tripped(ERROR_WRITE_FAULT, why);
+  return FlushFileBuffers(H(file)) != 0 || Failed(why);
 }
 
 bool ReplaceWith(const char* from, const char* to, Status* why) {
-  if (fault::Trip(fault::Op::kRename)) {
-    SetLastError(
-        ERROR_ACCESS_DENIED);  // the one refusal with a way round it, for the merge's tests
-    return Failed(why);
-  }
+  // ERROR_ACCESS_DENIED: the one refusal with a way round it, for the merge's tests.
+  if (fault::Trip(fault::Op::kRename)) return Tripped(ERROR_ACCESS_DENIED, why);
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) || Failed(why);
 }
 
