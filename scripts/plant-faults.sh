@@ -28,20 +28,20 @@ new:
 name: in-place-rewrite-not-cut
 file: src/merge/merge_writer.cpp
 tests: ^unit$
-old: platform::WriteAll(file, bytes, n) && platform::EndHere(file) && platform::Flush(file);
-new: platform::WriteAll(file, bytes, n) && platform::Flush(file);
+old:       !platform::EndHere(file, &cause->status)) {
+new:       false) {
 
 name: in-place-rewrite-not-restored
 file: src/merge/merge_writer.cpp
 tests: ^unit$
-old:   if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size);
+old:   if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, &restoring);
 new:
 
 name: rewrite-not-flushed
 file: src/merge/merge_writer.cpp
 tests: faults_linux
-old: platform::WriteAll(file, bytes, n) && platform::EndHere(file) && platform::Flush(file);
-new: platform::WriteAll(file, bytes, n) && platform::EndHere(file);
+old:   return platform::Flush(file, &cause->status);
+new:   return true;
 
 name: temporary-file-left
 file: src/merge/merge_writer.cpp
@@ -52,14 +52,14 @@ new:
 name: no-in-place-fallback
 file: src/merge/merge_writer.cpp
 tests: ^unit$|faults_linux
-old:   return ok && why == platform::Status::kDenied && RewriteInPlace(target, r);
+old:   return ok && cause->status.kind == platform::Status::kDenied && RewriteInPlace(target, r, cause);
 new:   return false;
 
 name: writability-not-checked
 file: src/merge/merge_writer.cpp
 tests: faults_linux
-old:   if (!platform::CheckWritable(path)) {
-new:   if (false) {
+old:   return platform::CheckWritable(path, &cause.status) ||
+new:   return true ||
 
 name: recipient-line-check-skipped
 file: src/merge/merge_writer.cpp
@@ -206,8 +206,8 @@ new:     const bool inside = from_ <= moment && moment < to_;
 name: fetch-warning-accepted
 file: src/query/result_fetch.cpp
 tests: faults_linux
-old:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement)) return false;
-new:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement)) return false;
+old:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOnly, SQL_HANDLE_STMT, statement, b.failure)) {
+new:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, statement, b.failure)) {
 
 name: value-of-65536-bytes-accepted
 file: src/query/result_fetch.cpp
@@ -218,7 +218,7 @@ new:          (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(c.si
 name: nul-in-value-accepted
 file: src/query/result_fetch.cpp
 tests: values_maria
-old:   return HoldsNoNul(text, length, i + 1) ? text : nullptr;
+old:   return HoldsNoNul(text, length, i + 1, b.failure) ? text : nullptr;
 new:   return text;
 
 name: empty-user-sent-as-given
@@ -238,7 +238,7 @@ new: constexpr unsigned kLoginTimeoutSeconds = 0;
 name: no-query-timeout
 file: src/query/odbc_connection.cpp
 tests: scale_linux
-old:   if (!SetQueryTimeout(h, query_timeout)) return false;
+old:   if (!SetQueryTimeout(h, query_timeout, failure)) return false;
 new:
 
 name: quote-not-doubled
