@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -14,16 +13,25 @@ std::string Wrap(const char* cell, int left, int right) {
   return std::string(out.text(), out.size());
 }
 
+// Rows no generated margins reach.
 TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
-  const std::tuple<int, int, const char*, const char*> cases[] = {
-      // L, R, cell, written
-      {0, 10, "aaaa bbbbbb cc", "aaaa bbbbbb\ncc"},    // a line may end one past R
-      {0, 20, "abcdefg  hijklmn", "abcdefg hijklmn"},  // two spaces across 8 bytes
-      // R below the column count puts every later word on a line of its own.
-      {0, -2147483647 - 1, "ab cd", "ab\ncd"},
+  struct WrapCase {
+    int left, right;
+    const char *cell, *wrapped;
   };
-  for (auto [left, right, cell, wrapped] : cases) {
-    EXPECT_EQ(Wrap(cell, left, right), wrapped) << left << " " << right << " [" << cell << "]";
+  const WrapCase cases[] = {
+      // A line may end one past the right margin.
+      {.left = 0, .right = 10, .cell = "aaaa bbbbbb cc", .wrapped = "aaaa bbbbbb\ncc"},
+      // A negative left margin indents nothing and counts as 0.
+      {.left = -3, .right = 5, .cell = "ab cd ef", .wrapped = "ab cd\nef"},
+      // Two spaces across the 8 bytes a word's end is looked for in.
+      {.left = 0, .right = 20, .cell = "abcdefg  hijklmn", .wrapped = "abcdefg hijklmn"},
+      // A right margin below the column count puts every later word on a line of its own.
+      {.left = 0, .right = -2147483647 - 1, .cell = "ab cd", .wrapped = "ab\ncd"},
+  };
+  for (const WrapCase& c : cases) {
+    EXPECT_EQ(Wrap(c.cell, c.left, c.right), c.wrapped)
+        << c.left << " " << c.right << " " << c.cell;
   }
 }
 

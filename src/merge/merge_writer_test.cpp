@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fault.h"
@@ -59,20 +58,18 @@ class MergeWriterTest : public ::testing::Test {
   kelvorin::StepFailure failure_;
 };
 
+// Templates no generator makes.
 TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
-  std::vector<std::string> wide(70, "w");
-  wide[0] = "%%2%%";  // a value that looks like a placeholder is filled in pass 2
-  wide[1] = "second";
   const MergeCase cases[] = {
-      {"%kelvorin%%%%%1%%%%%kelvorin%", "1%%2%%", {{"1"}, {"2"}}},  // made of text and values
-      {"%%%kelvorin%%%1%%%kelvorin%%%", "1", {{"1"}}},
-      {"[%%65%%][%%70%%][%%71%%] %kelvorin%%%1%%%kelvorin%", "[][][%%71%%] second", {wide}},
-      // clang-format off
-      {"S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b", "", {{"A"}}},  // a block's copy
-      // A recipient line in a block is taken only when the block is written once.
-      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "S: x\r\n<<< a@b\r\n", {{"A"}}},
-      {"S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", "", kTwoRows},
-      // clang-format on
+      // Placeholders made of the template's text and of values.
+      {.message = "%kelvorin%%%%%1%%%%%kelvorin%", .written = "1%%2%%", .rows = {{"1"}, {"2"}}},
+      {.message = "%%%kelvorin%%%1%%%kelvorin%%%", .written = "1", .rows = {{"1"}}},
+      // A recipient line in a row block is taken only when the block is written once.
+      {.message = "S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b", .rows = {{"A"}}},
+      {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%",
+       .written = "S: x\r\n<<< a@b\r\n",
+       .rows = {{"A"}}},
+      {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%"},
   };
   for (const MergeCase& c : cases) {
     bool ok = false;
@@ -92,15 +89,21 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
 TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
   using kelvorin::OsCall;
   using platform::fault::Op;
-  const MergeCase c{"Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n",
-                    "Head\r\nA 5\r\nB 7\r\n"};
+  const MergeCase c{.message = "Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n",
+                    .written = "Head\r\nA 5\r\nB 7\r\n"};
   const char *memory = "ERROR: out of memory.", *writing = "ERROR: file writing error";
-  const std::tuple<Op, bool, const char*, OsCall> faults[] = {
-      {Op::kAlloc, false, memory, OsCall::kNone},
-      {Op::kWrite, false, writing, OsCall::kWrite},
-      {Op::kFlush, false, writing, OsCall::kFlush},
-      {Op::kWrite, true, writing, OsCall::kWrite},
-      {Op::kFlush, true, writing, OsCall::kFlush}};
+  struct Fault {
+    Op op;
+    bool in_place;  // the replace refused for want of rights: rewritten in place
+    const char* line;
+    OsCall call;  // the OS call that the failure names
+  };
+  const Fault faults[] = {
+      {.op = Op::kAlloc, .in_place = false, .line = memory, .call = OsCall::kNone},
+      {.op = Op::kWrite, .in_place = false, .line = writing, .call = OsCall::kWrite},
+      {.op = Op::kFlush, .in_place = false, .line = writing, .call = OsCall::kFlush},
+      {.op = Op::kWrite, .in_place = true, .line = writing, .call = OsCall::kWrite},
+      {.op = Op::kFlush, .in_place = true, .line = writing, .call = OsCall::kFlush}};
   for (auto [op, in_place, line, call] : faults) {
     for (int nth = 1;; ++nth) {  // every call of op in turn, until the merge gets past them all
       ASSERT_LT(nth, 9) << "the merge never succeeds";

@@ -15,8 +15,10 @@ using kelvorin::kRecipientCapacity;
 // is decided here, hostile addresses included.
 TEST(ExtractRecipientTest, TakesTheFirstRecipientLineOnly) {
   const std::string longest(999, '\''), too_long(1000, 'a');
-  const std::pair<std::string, std::string> cases[] = {
-      // message, address ("" refused)
+  struct RecipientCase {
+    std::string message, address;  // address "": refused
+  };
+  const RecipientCase cases[] = {
       {"Subject: x\r\n<<< ann@example.com\r\nHello\r\n", "ann@example.com"},
       {"Subject: x\r\n<<< ann@example.com", "ann@example.com"},  // last line, no line end
       {"Subject: x\r\n<<<  ann@x.org \t\r\n", " ann@x.org \t"},  // blanks stay

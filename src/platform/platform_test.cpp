@@ -39,40 +39,57 @@ class IniTest : public ::testing::Test {
       WriteFile(dir_.File(name), text);
     }
   }
-  // The value read with fallback, cut to cap bytes with the NUL.
-  std::string Read(const char* file, const char* section, const char* key,
-                   const char* fallback = "fb", std::size_t cap = 100) {
-    char out[200];
-    std::memset(out, '#', sizeof out);
-    const std::string path = dir_.File(file);
-    std::size_t n = platform::Profile(path.c_str()).Read(section, key, fallback, out, cap);
-    EXPECT_EQ(n, std::strlen(out));
-    return out;
-  }
   TempDir dir_;
 };
 
+// A key read with a fallback into cap bytes (with the NUL); "fb": the fallback.
+struct IniCase {
+  const char *file = "main", *section = "Database", *key, *fallback = "fb";
+  std::size_t cap = 100;
+  const char* read;
+};
+
 TEST_F(IniTest, ReadsLikeTheWin32ProfileReader) {
-  // clang-format off
-  const char* rows[][4] = {  // file, section, key, the value read ("fb": the fallback)
-      {"main", "Database", "Source", "shop"}, {"main", "Database", "source", "shop"},
-      {"main", "Database", "Username", "alice"}, {"main", "Database", "Password", "se cret"},
-      {"main", "Database", "Rowname", "row"}, {"main", "Database", "Empty", ""},
-      {"main", "Database", "Quoted", ""}, {"main", "Database", "OneQuote", "\"abc"},
-      {"main", "Database", "Tabbed", "x"}, {"main", "Database", "Spaced Key", "v"},
-      {"main", "Database", "Missing", "fb"}, {"main", "Database", "Request", "fb"},
-      {"main", "Database", "NoEquals", "fb"}, {"main", "Database", "Commented", "fb"},
-      {"main", "Database", "Commented2", "real ; not a comment"},
-      {"main", "Options", "DeleteOnErrors", "no"}, {"main", "Nowhere", "Source", "fb"},
-      {"main", "DATABASE", "Source", "shop"}, {"missing", "Database", "Source", "fb"},
-      {"lf", "Database", "Source", "lf only"}, {"bom", "Database", "Source", "with bom"},
-      {"lastline", "Database", "Source", "no line end"}, {"spaced", "Database", "Source", "padded"},
-      {"spaced", " Database ", "Source", "padded"}, {"nul", "Database", "Source", "fb"}};
-  // clang-format on
-  for (auto& r : rows) EXPECT_EQ(Read(r[0], r[1], r[2]), r[3]) << r[0] << " " << r[2];
-  EXPECT_EQ(Read("main", "Database", "Long", "", 5), "abcd");  // values and fallbacks are cut
-  EXPECT_EQ(Read("main", "Database", "LongQuoted", "", 5), "abcd");
-  EXPECT_EQ(Read("main", "Database", "Missing", "kelvorin", 4), "kel");
+  const IniCase cases[] = {
+      {.key = "Source", .read = "shop"},
+      {.key = "source", .read = "shop"},
+      {.key = "Username", .read = "alice"},
+      {.key = "Password", .read = "se cret"},
+      {.key = "Rowname", .read = "row"},
+      {.key = "Empty", .read = ""},
+      {.key = "Quoted", .read = ""},
+      {.key = "OneQuote", .read = "\"abc"},
+      {.key = "Tabbed", .read = "x"},
+      {.key = "Spaced Key", .read = "v"},
+      {.key = "Missing", .read = "fb"},
+      {.key = "Request", .read = "fb"},
+      {.key = "NoEquals", .read = "fb"},
+      {.key = "Commented", .read = "fb"},
+      {.key = "Commented2", .read = "real ; not a comment"},
+      {.section = "Options", .key = "DeleteOnErrors", .read = "no"},
+      {.section = "Nowhere", .key = "Source", .read = "fb"},
+      {.section = "DATABASE", .key = "Source", .read = "shop"},
+      {.file = "missing", .key = "Source", .read = "fb"},
+      {.file = "lf", .key = "Source", .read = "lf only"},
+      {.file = "bom", .key = "Source", .read = "with bom"},
+      {.file = "lastline", .key = "Source", .read = "no line end"},
+      {.file = "spaced", .key = "Source", .read = "padded"},
+      {.file = "spaced", .section = " Database ", .key = "Source", .read = "padded"},
+      {.file = "nul", .key = "Source", .read = "fb"},
+      // Values and fallbacks are cut.
+      {.key = "Long", .fallback = "", .cap = 5, .read = "abcd"},
+      {.key = "LongQuoted", .fallback = "", .cap = 5, .read = "abcd"},
+      {.key = "Missing", .fallback = "kelvorin", .cap = 4, .read = "kel"},
+  };
+  for (const IniCase& c : cases) {
+    char out[200];
+    std::memset(out, '#', sizeof out);
+    std::size_t n =
+        platform::Profile(dir_.File(c.file).c_str()).Read(c.section, c.key, c.fallback, out, c.cap);
+    EXPECT_EQ(std::string(out) + " " + std::to_string(n),
+              std::string(c.read) + " " + std::to_string(std::strlen(c.read)))
+        << c.file << " " << c.key;
+  }
 }
 
 // The file operations the rest of the program builds on, with the share

@@ -131,13 +131,14 @@ class Case(unittest.TestCase):
         return self.finish(self.start(files, **start), path, status)
 
     def rows(self, rows, **defaults):
-        """Runs each row (name, expected log, message afterwards, what differs from defaults); one
-        with root=True only as root."""
-        for name, log, msg, row in rows:
-            with self.subTest(name):
+        """Runs each row: a dict of its name, log (expected; None: none at all), msg (the message
+        afterwards; None: deleted) and what differs from defaults; root=True: only as root."""
+        for row in rows:
+            row = {**defaults, **row}
+            with self.subTest(row.pop('name')):
                 if row.get('root') and os.geteuid() != 0:
                     self.skipTest('needs root')
-                self.row(log, msg, **{**defaults, **row})
+                self.row(**row)
 
     def row(self, log, msg, ini, query, message, path='msg.txt', args=None, files={}, left=(),
             out='', then=None, root=False, **start):

@@ -1,11 +1,12 @@
-/* An LD_PRELOAD shim that makes the program's write, fsync or rename of some paths fail as a full
- * disk or a lost device would, or kills the process before such a call; calls on other paths (the
- * log, the drivers) go on. KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync or rename;
- * nth: the matching call to disturb, from 1; action: fail (that call and every later one), short
- * (that write takes half its bytes, as one a signal interrupts) or kill; glob: fnmatch(3) pattern
- * of the path (for rename, the old name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch
- * (a cut text's warning counts as success) return SQL_SUCCESS_WITH_INFO with one diagnostic record
- * of that state, and no other, as a driver's warning. */
+/* An LD_PRELOAD shim that makes the program's write, fsync, rename or renameat2 of some paths fail
+ * as a full disk or a lost device would, or kills the process before such a call; calls on other
+ * paths (the log, the drivers) go on. KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync,
+ * rename or move (renameat2: the quarantine's moves); nth: the matching call to disturb, from 1;
+ * action: fail (that call and every later one), short (that write takes half its bytes, as one a
+ * signal interrupts) or kill; glob: fnmatch(3) pattern of the path (for rename and move, the old
+ * name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch (a cut text's warning counts as
+ * success) return SQL_SUCCESS_WITH_INFO with one diagnostic record of that state, and no other, as
+ * a driver's warning. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -59,6 +60,11 @@ int fsync(int fd) {
 int rename(const char* from, const char* to) {
   int (*real)(const char*, const char*) = dlsym(RTLD_NEXT, "rename");
   return Fails("rename", from, -1) ? -1 : real(from, to);
+}
+
+int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
+  int (*real)(int, const char*, int, const char*, unsigned) = dlsym(RTLD_NEXT, "renameat2");
+  return Fails("move", from, -1) ? -1 : real(from_folder, from, to_folder, to, flags);
 }
 
 SQLRETURN SQLFetch(SQLHSTMT statement) {

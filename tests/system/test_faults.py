@@ -13,9 +13,8 @@ OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts='[Options]\r\nDeleteOnErro
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
-LOAD, NO_QUERY, TEMP = "ERROR: can't load file ", [RAN[0]], 'spool/.kelvorin-XXXXXX'
+LOAD, NO_QUERY = "ERROR: can't load file ", [RAN[0]]
 NOSPACE, DENIED = 'No space left on device', 'Permission denied'
-BUSY = 'Resource temporarily unavailable'  # flock's EWOULDBLOCK: another opener holds the file
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 
@@ -29,7 +28,7 @@ NO_QUERY += [LOAD + '<dir>/query.sql', cause(DENIED, 'open', '<dir>/query.sql')]
 
 
 def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
-    return dict(status=-9 if ':kill' in plan else 0, **more, env={
+    return dict(**more, env={
         'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
 
 
@@ -43,8 +42,9 @@ def shell(sh, **more):
 
 
 def odd(make, name, how=''):  # spool/name made by make: no regular file, refused without waiting
-    return (['+++ Process: spool/' + name, 'ERROR: not a regular file spool/' + name], OLD, shell(
-        '%s spool/%s%s' % (make, name, how), args=['spool/' + name], left=['spool/' + name]))
+    return dict(log=['+++ Process: spool/' + name, 'ERROR: not a regular file spool/' + name],
+                msg=OLD, args=['spool/' + name], left=['spool/' + name],
+                **shell('%s spool/%s%s' % (make, name, how)))
 
 
 def nobody(sh, **more):  # all but what sh takes away again handed to nobody
@@ -52,44 +52,62 @@ def nobody(sh, **more):  # all but what sh takes away again handed to nobody
                  prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
 
 
-FAULTS = [  # name, expected log (None: none at all), message afterwards (None: deleted), how
-    ('write: no space', WRITE(NOSPACE, 'write'), OLD, shim('write:1:fail:28', ini=KEPT)),
+QUARANTINE = ini(opts='[Options]\r\nQuarantine=q\r\n')
+NOT_MOVED = "ERROR: can't quarantine message file spool/msg.txt"
+NO_FILE = [RAN[0], LOAD + '<dir>/query.sql',
+           cause('No such file or directory', 'open', '<dir>/query.sql')]
+FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
+    dict(name='write: no space', log=WRITE(NOSPACE, 'write'), msg=OLD,
+         **shim('write:1:fail:28', ini=KEPT)),
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
-    ('short write', RAN + [DONE], NEW, shim('write:1:short:0')),
-    ('flush: I/O error', WRITE('Input/output error', 'flush'), OLD, shim('fsync:1:fail:5',
-                                                                         ini=KEPT)),
-    ('rename: no space', WRITE(NOSPACE, 'rename'), OLD, shim('rename:1:fail:28', ini=KEPT)),
+    dict(name='short write', log=RAN + [DONE], msg=NEW, **shim('write:1:short:0')),
+    dict(name='flush: I/O error', log=WRITE('Input/output error', 'flush'), msg=OLD,
+         **shim('fsync:1:fail:5', ini=KEPT)),
+    dict(name='rename: no space', log=WRITE(NOSPACE, 'rename'), msg=OLD,
+         **shim('rename:1:fail:28', ini=KEPT)),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
-    ('folder flush refused', RAN + [DONE], NEW, shim('fsync:1:fail:5', '*/spool')),
-    ('no inode left', WRITE(NOSPACE, 'create') + [DELETED], None, shell(TMPFS % 'nr_inodes=2')),
-    ('message read-only', RAN + ["ERROR: can't overwrite message file", cause(DENIED, 'open')], OLD,
-     nobody('chmod 444 spool/*', ini=KEPT)),
-    ('message folder not writable', RAN + [DONE], NEW, nobody('chown root: spool', ini=KEPT)),
+    dict(name='folder flush refused', log=RAN + [DONE], msg=NEW,
+         **shim('fsync:1:fail:5', '*/spool')),
+    dict(name='no inode left', log=WRITE(NOSPACE, 'create') + [DELETED], msg=None,
+         **shell(TMPFS % 'nr_inodes=2')),
+    dict(name='message read-only', log=RAN + ["ERROR: can't overwrite message file",
+                                              cause(DENIED, 'open')], msg=OLD,
+         **nobody('chmod 444 spool/*', ini=KEPT)),
+    dict(name='message folder not writable', log=RAN + [DONE], msg=NEW,
+         **nobody('chown root: spool', ini=KEPT)),
     # A sticky folder refuses to replace another user's file: rewritten in place instead.
-    ('sticky folder, message not ours', RAN + [DONE], NEW, nobody(
-        'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt', ini=KEPT)),
-    ('delete refused', NO_QUERY + ["ERROR: can't delete message file spool/msg.txt",
-                                   cause(DENIED, 'delete'), DELETED], OLD,
-     nobody('chown root: spool && chmod 0 query.sql')),
-    ('log not writable', None, NEW, nobody('chown root: .')),
+    dict(name='sticky folder, message not ours', log=RAN + [DONE], msg=NEW, **nobody(
+        'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt',
+        ini=KEPT)),
+    dict(name='delete refused', log=NO_QUERY + ["ERROR: can't delete message file spool/msg.txt",
+                                               cause(DENIED, 'delete'), DELETED], msg=OLD,
+         **nobody('chown root: spool && chmod 0 query.sql')),
+    dict(name='log not writable', log=None, msg=NEW, **nobody('chown root: .')),
     # A quarantine the program may not write to: the message is deleted instead.
-    ('quarantine not writable', NO_QUERY + ["ERROR: can't quarantine message file spool/msg.txt",
-     cause(DENIED, 'create', '<dir>/q/msg.txt.reason'), DELETED], None, nobody(
-        'mkdir q && chmod 0 query.sql', ini=ini(opts='[Options]\r\nQuarantine=q\r\n'))),
-    ('FIFO as message', *odd('mkfifo', 'fifo')),
-    ('device as message', *odd('mknod', 'null', ' c 1 3')),
-    ('message held by another writer', [RAN[0], LOAD + 'spool/msg.txt', cause(BUSY, 'open'),
-     "ERROR: can't delete message file spool/msg.txt", cause(BUSY, 'delete'), DELETED], OLD,
-     dict(prefix=['flock', '-ox', 'spool/msg.txt'])),
+    dict(name='quarantine not writable', log=NO_QUERY + [
+        NOT_MOVED, cause(DENIED, 'create', '<dir>/q/msg.txt.reason'), DELETED], msg=None,
+         **nobody('mkdir q && chmod 0 query.sql', ini=QUARANTINE)),
+    # File systems without RENAME_NOREPLACE (EINVAL): moved all the same, never over a file.
+    dict(name='quarantine without RENAME_NOREPLACE', log=NO_FILE + [
+        '--- Errors occured, message was moved to <dir>/q/msg.txt'], msg=None, query=None,
+         ini=QUARANTINE, files={'q/.keep': ''}, left=['q/msg.txt', 'q/msg.txt.reason'],
+         **shim('move:1:fail:22', '*spool/msg.txt')),
+    dict(name='every quarantine name taken', log=NO_FILE + [
+        NOT_MOVED, cause('File exists', 'move'), DELETED], msg=None, query=None,
+         ini=QUARANTINE, files={'q/.keep': ''}, **shim('move:1:fail:17', '*spool/msg.txt')),
+    dict(name='FIFO as message', **odd('mkfifo', 'fifo')),
+    dict(name='device as message', **odd('mknod', 'null', ' c 1 3')),
     # The moved name and its .reason share a stem cut so that both fit a folder.
-    ('255-byte name quarantined', ['+++ Process: spool/' + 'm' * 255, LOAD + '<dir>/query.sql',
-     cause('No such file or directory', 'open', '<dir>/query.sql'),
-     '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248], None, dict(
-         path='spool/' + 'm' * 255, query=None, ini=ini(opts='[Options]\r\nQuarantine=q\r\n'),
-         files={'q/.keep': ''}, left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason'])),
+    dict(name='255-byte name quarantined', log=['+++ Process: spool/' + 'm' * 255,
+         LOAD + '<dir>/query.sql', cause('No such file or directory', 'open', '<dir>/query.sql'),
+         '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248],
+         msg=None, path='spool/' + 'm' * 255, query=None, ini=QUARANTINE, files={'q/.keep': ''},
+         left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason']),
     # A driver's warning on a row (here a fraction cut) may mean a changed value: no merge.
-    ('fetch warning', RAN[:2] + [DIAG + '01S07'], OLD, shim('fetch:2:warn:0', '01S07', ini=KEPT)),
-    ('100 MB message', RAN + [DONE], HEAD + FILLER + MERGED, dict(message=HEAD + FILLER + BODY)),
+    dict(name='fetch warning', log=RAN[:2] + [DIAG + '01S07'], msg=OLD,
+         **shim('fetch:2:warn:0', '01S07', ini=KEPT)),
+    dict(name='100 MB message', log=RAN + [DONE], msg=HEAD + FILLER + MERGED,
+         message=HEAD + FILLER + BODY),
 ]
 
 

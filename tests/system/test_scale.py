@@ -29,17 +29,22 @@ def do(fault, held=()):  # a shell command, or a function of the connections hel
     subprocess.run(fault, shell=True, check=True, stdout=subprocess.DEVNULL)
 
 
-FAULTS = [  # name, data source, fault begun before the middle third, ended after it or 2 s, causes
-    ('pooler paused and resumed', 'pooler', ADMIN + 'PAUSE', ADMIN + 'RESUME', set()),
-    ('standby restarted', 'standby', CTL + 'stop', CTL + 'start', {'08001'}),
-    ('primary slots used up', 'primary', hold, lambda h: [c.close() for c in h[:-1]], {'08001'}),
+FAULTS = [  # source: the data source's path; begin before the middle third, end after it or 2 s;
+    # causes: the SQL states of the quarantined messages' reasons
+    dict(name='pooler paused and resumed', source='pooler', begin=ADMIN + 'PAUSE',
+         end=ADMIN + 'RESUME', causes=set()),
+    dict(name='standby restarted', source='standby', begin=CTL + 'stop', end=CTL + 'start',
+         causes={'08001'}),
+    dict(name='primary slots used up', source='primary', begin=hold,
+         end=lambda h: [c.close() for c in h[:-1]], causes={'08001'}),
 ]
 
 
 class Mailing(Case):
     def test_faults(self):
-        for name, path, begin, end, causes in FAULTS:
-            with self.subTest(name):
+        for fault in FAULTS:
+            path, begin, end, causes = (fault[k] for k in ('source', 'begin', 'end', 'causes'))
+            with self.subTest(fault['name']):
                 d, held = self.folder(), []
                 files = {'kelvorin.INI': ini(opts=Q + 'Quarantine=q\r\n', source='kelvorin_scale_'
                                              + path), 'query.sql': QUERY, 'q/.k': ''}
@@ -70,11 +75,12 @@ class Timeouts(Case):
         silent = socket.socket(socket.AF_UNIX)  # a server whose logins wait in its backlog
         silent.bind(ST + '/silent/.s.PGSQL.5999'), silent.listen(8), self.addCleanup(silent.close)
         self.addCleanup(os.remove, ST + '/silent/.s.PGSQL.5999')
-        self.rows([('silent server', [P, 'SELECT 1', DIAG + '08001', DELETED], None,
-                    dict(ini=ini(source='kelvorin_scale_silent'))),
+        self.rows([dict(name='silent server', log=[P, 'SELECT 1', DIAG + '08001', DELETED],
+                        msg=None, ini=ini(source='kelvorin_scale_silent')),
                    # Fresh server connections: none keeps a statement_timeout another client SET.
-                   ('query stalls at the pooler', [P, 'SELECT pg_sleep(600)', DIAG + '57014',
-                                                   DELETED], None, dict(
-                       query='SELECT pg_sleep(600)', arrange=lambda *_: do(ADMIN + 'RECONNECT'),
-                       ini=ini(opts=Q + 'QueryTimeout=1\r\n', source='kelvorin_scale_pooler')))],
+                   dict(name='query stalls at the pooler', log=[P, 'SELECT pg_sleep(600)',
+                                                               DIAG + '57014', DELETED],
+                        msg=None, query='SELECT pg_sleep(600)',
+                        arrange=lambda *_: do(ADMIN + 'RECONNECT'),
+                        ini=ini(opts=Q + 'QueryTimeout=1\r\n', source='kelvorin_scale_pooler'))],
                   query='SELECT 1', message='S\r\n<<< a@example.com\r\n')

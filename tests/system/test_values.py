@@ -7,67 +7,77 @@ BLOCK = '%kelvorin%\r\n[%%1%%]\r\n%kelvorin%\r\n'
 KOELN = ' '.join(['Grüße aus Köln.'] * 3449) + '!' * 5  # 65,535 bytes, some characters of two
 UMLAUTS, EMOJI = 'ÄÖÜäöüßéèê', '😀😁😂🤣😃😄😅😆😉😊'  # ten characters of 2 and of 4 bytes
 
-VALUES = [  # name, column type, (SQL literal, merged text) after a NULL, result column, engines
-    ('integer', 'INTEGER', [('-5',) * 2, ('2147483647',) * 2, ('-2147483648',) * 2]),
-    ('bigint', 'BIGINT', [('9223372036854775807',) * 2, ('-9223372036854775807',) * 2]),
+VALUES = [  # a column of type holds each SQL literal, after a NULL; merged: what each becomes
+    dict(name='integer', type='INTEGER',
+         merged={'-5': '-5', '2147483647': '2147483647', '-2147483648': '-2147483648'}),
+    dict(name='bigint', type='BIGINT', merged={'9223372036854775807': '9223372036854775807',
+                                               '-9223372036854775807': '-9223372036854775807'}),
     # SQLite's INTEGER holds 64 bits whatever its driver says.
-    ('beyond 32 bits', 'INTEGER', [('3000000000',) * 2, ('-4294967297',) * 2], 'v', 'SQLite'),
-    ('double', 'DOUBLE PRECISION', [('2.5', '2.50'), ('1.0 / 3', '0.33'), ('-12.5', '-12.50')]),
-    ('real', 'REAL', [('2.5', '2.50'), ('-1000000', '-1000000.00')]),
-    ('numeric', 'NUMERIC(10,2)', [('-12345678.90',) * 2, ('99999999.99',) * 2, ('0.5', '0.50')]),
-    ('UTF-8 of 2 and of 4 bytes', 'VARCHAR(10)', [(u8(UMLAUTS), UMLAUTS), (u8(EMOJI), EMOJI)]),
-    ('text longer than reported', 'TEXT', [(u8(KOELN), KOELN)]),
-    ('date and time', 'TIMESTAMP(1)', [("'2000-02-29 00:00:00.5'", '2000-02-29 00:00:00.5')]),
-    ('blanks trimmed', 'CHAR(8)', [("'ab'", 'ab'), ("' \tcd'", 'cd')]),
-    ('arithmetic', 'INTEGER', [('5', '10'), ('-7', '-14')], 'v * 2'),
+    dict(name='beyond 32 bits', type='INTEGER', only=('SQLite',),
+         merged={'3000000000': '3000000000', '-4294967297': '-4294967297'}),
+    dict(name='double', type='DOUBLE PRECISION',
+         merged={'2.5': '2.50', '1.0 / 3': '0.33', '-12.5': '-12.50'}),
+    dict(name='real', type='REAL', merged={'2.5': '2.50', '-1000000': '-1000000.00'}),
+    dict(name='numeric', type='NUMERIC(10,2)',
+         merged={'-12345678.90': '-12345678.90', '99999999.99': '99999999.99', '0.5': '0.50'}),
+    dict(name='UTF-8 of 2 and of 4 bytes', type='VARCHAR(10)',
+         merged={u8(UMLAUTS): UMLAUTS, u8(EMOJI): EMOJI}),
+    dict(name='text longer than reported', type='TEXT', merged={u8(KOELN): KOELN}),
+    dict(name='date and time', type='TIMESTAMP(1)',
+         merged={"'2000-02-29 00:00:00.5'": '2000-02-29 00:00:00.5'}),
+    dict(name='blanks trimmed', type='CHAR(8)', merged={"'ab'": 'ab', "' \tcd'": 'cd'}),
+    dict(name='arithmetic', type='INTEGER', select='v * 2', merged={'5': '10', '-7': '-14'}),
 ]
 
 
-def value(name, type_, values, select='v', only=None):  # each value in a row of its own
-    values = [('NULL', '<null>')] + values
+def value(name, type, merged, select='v', only=None):  # each value in a row of its own
+    values = [('NULL', '<null>')] + list(merged.items())
     rows = ', '.join('(%d, %s)' % (i, v) for i, (v, _) in enumerate(values))
-    merged = ''.join('[%s]\r\n' % m for _, m in values)
-    return (name, ['CREATE TABLE {t} (k INTEGER, v %s)' % type_, 'INSERT INTO {t} VALUES ' + rows],
-            'SELECT %s FROM {t} ORDER BY k' % select, BLOCK, [OK1, DONE], merged, '', only)
+    return dict(name=name, setup=['CREATE TABLE {t} (k INTEGER, v %s)' % type,
+                                  'INSERT INTO {t} VALUES ' + rows],
+                query='SELECT %s FROM {t} ORDER BY k' % select, body=BLOCK, log=[OK1, DONE],
+                merged=''.join('[%s]\r\n' % m for _, m in values), only=only)
 
 
 ORDERS = 'CREATE TABLE {t} (email VARCHAR(60), n INTEGER, item VARCHAR(60))'
 ITEMS = "SELECT n, item FROM {t}\r\nWHERE email = '%recipient%'\r\nORDER BY n DESC"
 BODY = '\r\nDear customer,\r\n%kelvorin%\r\n  No. %%1%%  %%2%%\r\n%kelvorin%\r\nLatest: %%1%%.\r\n'
 USERS, NO_DATA = ('PostgreSQL', 'MariaDB'), 'ERROR: no data was retrived'
-NUL = 'ERROR: a value holds a NUL byte (column %d)'
-NAMED, NOBODY = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n', 'Username=nobody\r\nPassword=x\r\n'
+NAMED = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n'
 
-SOURCES = [  # name, setup, query, body, log after the query, merged (None: deleted), INI, engines
-    ('orders', [ORDERS, "INSERT INTO {t} VALUES ('ann@example.com', 1001, %s), ('bob@example.com', "
-                "2001, 'Coffee'), ('ann@example.com', 1003, 'Honey')" % u8('Grüner Tee, 250 g')],
-     ITEMS, BODY, [OK2, DONE], '\r\nDear customer,\r\n  No. 1003  Honey\r\n  No. 1001  Grüner '
-     'Tee, 250 g\r\nLatest: 1003.\r\n'),
-    ('no result set', [ORDERS], "UPDATE {t} SET item = 'x' WHERE email = '%recipient%'", BODY,
-     ['ERROR: SQL statement error, no coluns was retrived.', DELETED], None),
-    ('syntax error', [], 'SELEC 1', BODY, [DIAG, DELETED], None),
-    ('unknown user', [], 'SELECT 1', BODY, [DIAG, DELETED], None, NOBODY, USERS),
-    ('named user', [], 'SELECT {user}', '[%%1%%]', [OK1, DONE], '[kelvorin]', NAMED, USERS),
+SOURCES = [  # log: after the query's line; merged: None, deleted; db: more of [Database]
+    dict(name='orders', setup=[ORDERS, "INSERT INTO {t} VALUES ('ann@example.com', 1001, %s), "
+         "('bob@example.com', 2001, 'Coffee'), ('ann@example.com', 1003, 'Honey')" % u8(
+             'Grüner Tee, 250 g')], query=ITEMS, body=BODY, log=[OK2, DONE],
+         merged='\r\nDear customer,\r\n  No. 1003  Honey\r\n  No. 1001  Grüner Tee, 250 g\r\n'
+         'Latest: 1003.\r\n'),
+    dict(name='no result set', setup=[ORDERS], query="UPDATE {t} SET item = 'x' WHERE email = "
+         "'%recipient%'", log=['ERROR: SQL statement error, no coluns was retrived.', DELETED]),
+    dict(name='syntax error', query='SELEC 1', log=[DIAG, DELETED]),
+    dict(name='unknown user', query='SELECT 1', log=[DIAG, DELETED],
+         db='Username=nobody\r\nPassword=x\r\n', only=USERS),
+    dict(name='named user', query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE],
+         merged='[kelvorin]', db=NAMED, only=USERS),
     # No Username: the data source's own user, not the process's login name.
-    ('data source user', [], 'SELECT {user}', '[%%1%%]', [OK1, DONE], '[kelvorin]', '', USERS),
-    ('6000 rows, 5000 merged', [], 'WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c '
-     'WHERE n < 6000) SELECT n FROM c ORDER BY n', BLOCK, [OK1, DONE],
-     ''.join('[%d]\r\n' % n for n in range(1, 5001))),
-    ('70 columns, 64 kept', [], 'SELECT ' + ', '.join(map(str, range(1, 71))),
-     '%%1%% %%64%% [%%65%%] [%%70%%]', ['SQL OK (70)', DONE], '1 64 [] []'),
-    # (MariaDB's driver fills an area of 65,536 bytes exactly, without a NUL and a warning.)
-    ('value over 65,535 bytes', [], 'SELECT {long}', BLOCK, [DIAG + '01004', DELETED], None),
+    dict(name='data source user', query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE],
+         merged='[kelvorin]', only=USERS),
+    dict(name='6000 rows, 5000 merged', query='WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT '
+         'n + 1 FROM c WHERE n < 6000) SELECT n FROM c ORDER BY n', log=[OK1, DONE],
+         merged=''.join('[%d]\r\n' % n for n in range(1, 5001))),
+    dict(name='70 columns, 64 kept', query='SELECT ' + ', '.join(map(str, range(1, 71))),
+         body='%%1%% %%64%% [%%65%%] [%%70%%]', log=['SQL OK (70)', DONE], merged='1 64 [] []'),
+    dict(name='value over 65,535 bytes', query='SELECT {long}', log=[DIAG + '01004', DELETED]),
     # A value cut at a NUL would merge in part (SQLite's driver cuts a text so, unseen).
-    ('NUL inside a value', [], "SELECT 1, CONCAT('Orders 1041', CHAR(0), 'and 1057')", BLOCK,
-     [NUL % 2, DELETED], None, '', ('MariaDB',)),
-    ('forged log lines in a diagnostic', [],
-     "SELECT CAST(E'7x\\r\\n06:00:00 07-12-2026 Complete!' AS int)", BLOCK,
-     [DIAG + '22P02', DELETED], None, '', ('PostgreSQL',)),
+    dict(name='NUL inside a value', query="SELECT 1, CONCAT('Orders 1041', CHAR(0), 'and 1057')",
+         log=['ERROR: a value holds a NUL byte (column 2)', DELETED], only=('MariaDB',)),
+    dict(name='forged log lines in a diagnostic', only=('PostgreSQL',),
+         log=[DIAG + '22P02', DELETED],
+         query="SELECT CAST(E'7x\\r\\n06:00:00 07-12-2026 Complete!' AS int)"),
     # The server ends the connection at row 3000 of 40,000: inside the query, or between
     # two fetches from a cursor of 100 rows (kelvorin_pg_cursor). No row that came is merged.
-    ('connection lost', [], "SELECT g, CASE WHEN g = 3000 THEN pg_terminate_backend("
-     "pg_backend_pid())::text END FROM generate_series(1, 40000) g", BLOCK, [DIAG, DELETED], None,
-     '', ('PostgreSQL',)),
+    dict(name='connection lost', query="SELECT g, CASE WHEN g = 3000 THEN pg_terminate_backend("
+         "pg_backend_pid())::text END FROM generate_series(1, 40000) g", log=[DIAG, DELETED],
+         only=('PostgreSQL',)),
 ]
 
 # Hostile recipients, built to break out of the query's SQL literal. Beside others' rows and a
@@ -103,16 +113,17 @@ class Values(Case):
         cls.addClassCleanup(cls.db.rows, 'DROP TABLE IF EXISTS {t}')
 
     def test_rows(self):
-        for name, setup, query, body, log, merged, db, only in [value(*v) for v in VALUES] + [
-                s + ('', None)[len(s) - 6:] for s in SOURCES]:  # INI, engines: optional
-            with self.subTest(name):
-                if only and self.db.dbms not in only:
+        for row in [value(**v) for v in VALUES] + SOURCES:
+            with self.subTest(row['name']):
+                if row.get('only') and self.db.dbms not in row['only']:
                     continue
-                self.db.rows('DROP TABLE IF EXISTS {t}', *setup)
-                q = self.db.fill(query)
-                r = self.run_prog({'kelvorin.INI': ini(db), 'query.sql': q, 'msg.txt': HEAD + body})
-                log = ['+++ Process: msg.txt', q.replace('%recipient%', 'ann@example.com', 1)] + log
-                self.check(r, None if merged is None else HEAD + merged, log)
+                self.db.rows('DROP TABLE IF EXISTS {t}', *row.get('setup', []))
+                q = self.db.fill(row['query'])
+                r = self.run_prog({'kelvorin.INI': ini(row.get('db', '')), 'query.sql': q,
+                                   'msg.txt': HEAD + row.get('body', BLOCK)})
+                log = ['+++ Process: msg.txt', q.replace('%recipient%', 'ann@example.com', 1)]
+                merged = row.get('merged')
+                self.check(r, None if merged is None else HEAD + merged, log + row['log'])
 
     def test_attacks(self):
         for name, address in ATTACKS:
