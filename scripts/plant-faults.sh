@@ -120,16 +120,16 @@ new:   const long long start = left;
 name: plug-in-ignores-rowname
 file: src/driver/run.cpp
 tests: properties_linux
-old:   options.marker = run.settings.BlockMarker;
+old:   options.marker = settings_.BlockMarker;
 new:   options.marker = "%kelvorin%";
 
 name: margins-swapped
 file: src/driver/run.cpp
 tests: properties_linux
-old:   options.left = run.settings.FormatLeft;
-new:   options.left = run.settings.FormatRight;
-old:   options.right = run.settings.FormatRight;
-new:   options.right = run.settings.FormatLeft;
+old:   options.left = settings_.FormatLeft;
+new:   options.left = settings_.FormatRight;
+old:   options.right = settings_.FormatRight;
+new:   options.right = settings_.FormatLeft;
 
 name: always-trimmed
 file: src/query/result_table.h
@@ -144,21 +144,21 @@ old:   if (len + 1 > max_bytes_ - bytes_) {
 new:   if (false) {
 
 name: preview-ignores-ini
-file: src/check/message_check.cpp
+file: src/driver/run.cpp
 tests: properties_linux
-old:   MergeOptions options = MergeOptionsOf(run);
-new:   MergeOptions options;
+old:       !MergeMessage(message_text_, message_length_, table, MergeOptionsOf(), out, &failure_)) {
+new:       !MergeMessage(message_text_, message_length_, table, {}, out, &failure_)) {
 
 name: check-ignores-recipient
 file: src/check/message_check.cpp
 tests: runs_linux
-old:   if (in.recipient != nullptr) std::strcpy(run.recipient, in.recipient);
+old:   if (in.recipient != nullptr) run.SetRecipient(in.recipient);
 new:
 
 name: check-no-recipient-finding
 file: src/check/message_check.cpp
 tests: runs_linux
-old:   if (std::strstr(run.query_text, kRecipientToken) == nullptr) {
+old:   if (std::strstr(run.query_text(), kRecipientToken) == nullptr) {
 new:   if (false) {
 
 name: check-ignores-ini
@@ -274,14 +274,14 @@ new: constexpr int kBusyTries = 0;
 name: delete-ignores-error-policy
 file: src/driver/driver.cpp
 tests: runs_linux
-old:   if (!run.settings.DeleteOnErrors || run.message_not_a_file) return;
-new:   if (run.message_not_a_file) return;
+old:   if (!s.DeleteOnErrors || run.message_not_a_file()) return;
+new:   if (run.message_not_a_file()) return;
 
 name: not-a-regular-file-deleted
 file: src/driver/driver.cpp
 tests: runs_linux|faults_linux
-old:   if (!run.settings.DeleteOnErrors || run.message_not_a_file) return;
-new:   if (!run.settings.DeleteOnErrors) return;
+old:   if (!s.DeleteOnErrors || run.message_not_a_file()) return;
+new:   if (!s.DeleteOnErrors) return;
 
 name: no-reason-beside-quarantined
 file: src/driver/driver.cpp
