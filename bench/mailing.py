@@ -185,6 +185,8 @@ def table(results):
             "|---|---:|---:|---:|---:|"]
     steps = collections.defaultdict(dict)
     for line in open(os.path.join(results, "steps.txt")):
+        if not line.split() or not line.split()[-1].isdigit():
+            continue  # --single 0: named, never timed
         *name, dsn, us = line.split()
         steps[dsn][" ".join(name)] = "%.2f" % (int(us) / 1000)
     for dsn, s in steps.items():
