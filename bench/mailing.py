@@ -23,7 +23,7 @@ import time
 
 import pyodbc
 
-from data import MESSAGE, QUERY, TITLES
+from data import MESSAGE, QUERY, TITLES, insert
 
 STAMP = re.compile(r"\d\d:\d\d:\d\d \d\d-\d\d-\d{4} ")
 
@@ -36,12 +36,6 @@ def orders(i):
         rows.append(("Customer %d O'Hara" % i, str(3 * i + k), placed.isoformat(),
                      TITLES[(i + k) % len(TITLES)], "%d.%02d" % ((i * 7 + k) % 200, (i + k) % 100)))
     return sorted(rows, key=lambda r: (r[2], int(r[1])))
-
-
-def insert(cursor, table, rows):
-    for start in range(0, len(rows), 1000):
-        cursor.execute("INSERT INTO %s VALUES %s" % (table, ",".join(
-            "(%s)" % ",".join(row) for row in rows[start:start + 1000])))
 
 
 def fill(dsn, n):
