@@ -3,6 +3,8 @@
 #ifndef KELVORIN_QUERY_RESULT_FETCH_H_
 #define KELVORIN_QUERY_RESULT_FETCH_H_
 
+#include <cstddef>
+
 #include "failure.h"
 #include "odbc_api.h"
 #include "result_table.h"
@@ -15,6 +17,14 @@ namespace kelvorin {
 // a multiple of 4: exact for NUMERIC and DECIMAL (at most 65536), at most
 // 512 for text, whose longer values are read again whole.
 SQLULEN DataAreaSize(SQLSMALLINT sql_type, SQLULEN size, SQLLEN display_size);
+
+// Room for any number's text: "%.2f" of the largest double takes 312 bytes.
+constexpr std::size_t kNumberTextCapacity = 400;
+
+// Writes value as printf's "%.2f" does in the C locale (its exact binary value
+// rounded to hundredths, halves to even) into out, which holds at least
+// kNumberTextCapacity bytes; returns the length, without a NUL.
+std::size_t FormatHundredths(double value, char* out);
 
 // Fetches every row of statement into table. True when the whole result was
 // read and at least one row came; false with why in *failure (no columns, no

@@ -83,17 +83,14 @@ void ResultTable::BeginRow(int result_columns) {
   result_columns_ = result_columns;
 }
 
-bool ResultTable::AddCell(const char* text, bool* too_large) {
+bool ResultTable::AddCell(const char* text, std::size_t len, bool* too_large) {
   if (column_index_ >= kMaxColumns || row_count_ >= kMaxRows ||
       (row_capacity_ > 0 && column_index_ >= stride_)) {
     column_index_ = result_columns_;
     return true;
   }
   if (skip_spaces_) {
-    while (IsSpaceOrTab(*text)) ++text;
-  }
-  std::size_t len = std::strlen(text);
-  if (skip_spaces_) {
+    while (len > 0 && IsSpaceOrTab(*text)) ++text, --len;
     while (len > 0 && IsSpaceOrTab(text[len - 1])) --len;
   }
   if (len + 1 > max_bytes_ - bytes_) {

@@ -5,6 +5,7 @@
 #define KELVORIN_QUERY_RESULT_TABLE_H_
 
 #include <cstddef>
+#include <cstring>
 
 namespace kelvorin {
 
@@ -33,7 +34,11 @@ class ResultTable {
   // and every cell once kMaxRows rows are stored, are refused silently. False
   // when memory runs out or the copy would pass the table's byte cap (then
   // *too_large, when given, is set): nothing is stored then.
-  [[nodiscard]] bool AddCell(const char* text, bool* too_large = nullptr);
+  [[nodiscard]] bool AddCell(const char* text, bool* too_large = nullptr) {
+    return AddCell(text, std::strlen(text), too_large);
+  }
+  // The same for a text of length bytes, when the caller knows it.
+  [[nodiscard]] bool AddCell(const char* text, std::size_t length, bool* too_large);
 
   // Completes the row; at kMaxRows stored rows it is dropped.
   void EndRow();
