@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -187,6 +188,15 @@ void SyncFolderOf(const char* path) {
 }
 
 }  // namespace
+
+void KeepFreedMemory() {
+  // glibc maps blocks of 128 KiB and more on their own and unmaps them when
+  // freed, and gives the heap's free top back: a run's blocks stay well
+  // below these bounds.
+  constexpr int kKeep = 64 << 20;
+  (void)::mallopt(M_MMAP_THRESHOLD, kKeep);
+  (void)::mallopt(M_TRIM_THRESHOLD, kKeep);
+}
 
 void Describe(int code, char* out, std::size_t cap) {
   if (cap == 0) return;

@@ -134,6 +134,9 @@ constexpr DWORD kChunk = 1u << 30;
 
 }  // namespace
 
+// The Windows heap keeps what is freed for later blocks by itself.
+void KeepFreedMemory() {}
+
 void Describe(int code, char* out, std::size_t cap) {
   if (cap == 0) return;
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
