@@ -28,7 +28,7 @@ new:
 name: in-place-rewrite-not-cut
 file: src/merge/merge_writer.cpp
 tests: ^unit$
-old:       !platform::EndHere(file, &cause->status)) {
+old:       (cut && !platform::EndHere(file, &cause->status))) {
 new:       false) {
 
 name: in-place-rewrite-not-restored

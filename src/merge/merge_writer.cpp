@@ -353,12 +353,14 @@ struct Rewrite {
   std::size_t old_size;
 };
 
-// Writes bytes into the file in hand and cuts it off there, flushed to the
-// disk. True when all of it succeeded; else the call that failed is in *cause.
-bool WriteWhole(const platform::File& file, const char* bytes, std::size_t n, OsCause* cause) {
+// Writes bytes into the file in hand, cut off there when cut (a new file has
+// nothing behind them), flushed to the disk. True when all of it succeeded;
+// else the call that failed is in *cause.
+bool WriteWhole(const platform::File& file, const char* bytes, std::size_t n, bool cut,
+                OsCause* cause) {
   cause->call = OsCall::kWrite;
   if (!platform::WriteAll(file, bytes, n, &cause->status) ||
-      !platform::EndHere(file, &cause->status)) {
+      (cut && !platform::EndHere(file, &cause->status))) {
     return false;
   }
   cause->call = OsCall::kFlush;
@@ -373,9 +375,9 @@ bool RewriteInPlace(const char* path, const Rewrite& r, OsCause* cause) {
   platform::File file;
   cause->call = OsCall::kOpen;
   if (!platform::OpenForRewrite(path, &file, &cause->status)) return false;
-  bool ok = WriteWhole(file, r.text, r.size, cause);
+  bool ok = WriteWhole(file, r.text, r.size, true, cause);
   OsCause restoring;
-  if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, &restoring);
+  if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, true, &restoring);
   return ok;
 }
 
@@ -404,7 +406,7 @@ bool ReplaceMessage(const char* path, const Rewrite& r, OsCause* cause) {
   if (!platform::CreateTempBeside(target, temp, sizeof temp, &file, &cause->status)) {
     return cause->status.kind == platform::Status::kDenied && RewriteInPlace(target, r, cause);
   }
-  bool ok = WriteWhole(file, r.text, r.size, cause);
+  bool ok = WriteWhole(file, r.text, r.size, false, cause);
   file.Close();  // Windows cannot move a file that is still open
   if (ok) cause->call = OsCall::kRename;
   if (ok && platform::ReplaceWith(temp, target, &cause->status)) return true;
