@@ -13,8 +13,16 @@ NAME, CHECK = 'kelvorin' + EXE, 'kelvorin-check' + EXE
 DSN = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite')
 try:  # status 77: ctest reports the table skipped
     import pyodbc
-except ImportError:
-    sys.exit(print('skipped: no pyodbc (Debian: python3-pyodbc)') or 77)
+    from hypothesis import HealthCheck, assume, example, given, settings, strategies as st
+except ImportError as e:
+    sys.exit(print('skipped: %s (Debian: python3-pyodbc, python3-hypothesis)' % e) or 77)
+# A fixed set of generated examples; KELVORIN_PROPERTY_EXAMPLES=N explores N new ones.
+EXPLORE = int(os.environ.get('KELVORIN_PROPERTY_EXAMPLES', 0))
+settings.register_profile('kelvorin', deadline=None, database=None, derandomize=not EXPLORE,
+                          max_examples=EXPLORE or (8 if EXE else 30 if os.environ.get(
+                              'ASAN_OPTIONS') else 120), print_blob=True,  # Wine, sanitizers: slow
+                          suppress_health_check=list(HealthCheck))
+settings.load_profile('kelvorin')
 with open(os.environ['ODBCINI']) as f:
     if not re.search(r'^\[%s\]' % DSN, f.read(), re.M):
         sys.exit(print('skipped: no data source %s in %s; scripts/test.sh starts the servers and '
@@ -41,9 +49,12 @@ def ini(db='', opts='', source=None):
     return '[Database]\r\nSource=%s\r\n%sRequest=query.sql\r\n%s' % (source or DSN, db, opts)
 
 
+def raw(text):  # its bytes: surrogate escapes stand for bytes that are not UTF-8
+    return text.encode('utf-8', 'surrogateescape')
+
+
 def u8(s):
-    """A text as its UTF-8 bytes (surrogate escapes stand for bytes that are not UTF-8)."""
-    return '{u8:%s}' % s.encode('utf-8', 'surrogateescape').hex().upper()
+    return '{u8:%s}' % raw(s).hex().upper()
 
 
 def read(path):
@@ -95,7 +106,7 @@ class Case(unittest.TestCase):
         for name, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(d, name)), exist_ok=True)
             with open(os.path.join(d, name), 'wb') as f:
-                f.write(data.encode('utf-8', 'surrogateescape'))
+                f.write(raw(data))
         if arrange:
             arrange(d, self)
         argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
