@@ -1,21 +1,20 @@
 """Runs a built program as the mailing host does, from a fresh folder with its INI, query file and
-message, and hands back what the run left: the message (None: deleted), the log entries, the output
-and the other files. KELVORIN_PROGRAM: the program (kelvorin-check lies beside it); KELVORIN_RUNNER:
-what runs it (Wine for the .exe); KELVORIN_DSN: a table's data source."""
+message, and hands back what the run left. KELVORIN_PROGRAM: the program (kelvorin-check beside it);
+KELVORIN_RUNNER: what runs it (Wine for the .exe); KELVORIN_DSN: a table's data source."""
 import os, re, shutil, signal, subprocess, sys, tempfile, unittest
 from types import SimpleNamespace
-
-PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
-if not os.path.exists(os.environ['ODBCINI']):  # scripts/test.sh removes it as it stops the servers
-    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % os.environ['ODBCINI'])
-EXE = '.exe' if PROG.endswith('.exe') else ''  # the copies keep their names: they name INI and log
-NAME, CHECK = 'kelvorin' + EXE, 'kelvorin-check' + EXE
-DSN = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite')
 try:  # status 77: ctest reports the table skipped
     import pyodbc
     from hypothesis import HealthCheck, assume, example, given, settings, strategies as st
 except ImportError as e:
     sys.exit(print('skipped: %s (Debian: python3-pyodbc, python3-hypothesis)' % e) or 77)
+
+PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
+EXE = '.exe' if PROG.endswith('.exe') else ''  # the copies keep their names: they name INI and log
+NAME, CHECK = 'kelvorin' + EXE, 'kelvorin-check' + EXE
+DSN = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite')
+if not os.path.exists(os.environ['ODBCINI']):  # scripts/test.sh removes it as it stops the servers
+    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % os.environ['ODBCINI'])
 # A fixed set of generated examples; KELVORIN_PROPERTY_EXAMPLES=N explores N new ones.
 EXPLORE = int(os.environ.get('KELVORIN_PROPERTY_EXAMPLES', 0))
 settings.register_profile('kelvorin', deadline=None, database=None, derandomize=not EXPLORE,
@@ -23,10 +22,6 @@ settings.register_profile('kelvorin', deadline=None, database=None, derandomize=
                               'ASAN_OPTIONS') else 120), print_blob=True,  # Wine, sanitizers: slow
                           suppress_health_check=list(HealthCheck))
 settings.load_profile('kelvorin')
-with open(os.environ['ODBCINI']) as f:
-    if not re.search(r'^\[%s\]' % DSN, f.read(), re.M):
-        sys.exit(print('skipped: no data source %s in %s; scripts/test.sh starts the servers and '
-                       'names them with -DKELVORIN_TEST_ODBCINI' % (DSN, f.name)) or 77)
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
 DELETED = '--- Errors occured, message was deleted'
 DIAG = '<diag>'  # in an expected log: one or more ODBC records; DIAG + '01004' names a state
@@ -160,16 +155,6 @@ class Case(unittest.TestCase):
         self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
         if then:
             then(self, r)
-
-    def at_once(self, files, paths):
-        """Runs at once, one per message path, from one folder: gated until the last has started."""
-        d, (gate, go) = self.folder(), os.pipe()
-        wait = ['sh', '-c', 'read _ <&%d; exec "$0" "$@"' % gate]  # reads until go is closed
-        runs = [self.start(files if path == paths[0] else {}, [path], d=d, prefix=wait,
-                           pass_fds=[gate]) for path in paths]
-        os.close(go)
-        os.close(gate)
-        return [self.finish(p, path) for p, path in zip(runs, paths)]
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG, CAUSE in it: as they say."""
