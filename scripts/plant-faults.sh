@@ -211,7 +211,7 @@ new:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, sta
 
 name: value-of-65536-bytes-accepted
 file: src/query/result_fetch.cpp
-tests: values_maria
+tests: faults_linux
 old:          (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(c.size));
 new:          (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(c.size));
 

@@ -15,6 +15,7 @@ QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
 LOAD, NOSPACE, DENIED = "ERROR: can't load file ", 'No space left on device', 'Permission denied'
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
+LONG = "SELECT printf('%.512c', 'x')"  # SQLite's text areas: 512 bytes
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 
 
@@ -94,6 +95,9 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
     # A driver's warning on a row (here a fraction cut) may mean a changed value: no merge.
     dict(name='fetch warning', log=RAN[:2] + [DIAG + '01S07'], msg=OLD,
          **shim('fetch:2:warn:0', '01S07', ini=KEPT)),
+    # A value that fills its area exactly, the warning left out: only its length tells the cut.
+    dict(name='cut unsaid', log=RAN[:1] + [LONG, 'SQL OK (1)', DONE], msg=HEAD + 'x' * 512,
+         query=LONG, message=HEAD + '%%1%%', **shim('fetch:1:hide:0')),
     dict(name='100 MB message', log=RAN + [DONE], msg=HEAD + FILLER + MERGED,
          message=HEAD + FILLER + BODY),
 ]
