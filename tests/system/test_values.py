@@ -54,8 +54,6 @@ SOURCES = [  # log: after the query's line; merged: None, deleted; db: more of [
     dict(name='no result set', setup=[ORDERS], query="UPDATE {t} SET item = 'x' WHERE email = "
          "'%recipient%'", log=['ERROR: SQL statement error, no coluns was retrived.', DELETED]),
     dict(name='syntax error', query='SELEC 1', log=[DIAG, DELETED]),
-    dict(name='unknown user', query='SELECT 1', log=[DIAG, DELETED],
-         db='Username=nobody\r\nPassword=x\r\n', only=USERS),
     dict(name='named user', query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE],
          merged='[kelvorin]', db=NAMED, only=USERS),
     # No Username: the data source's own user, not the process's login name.
