@@ -23,6 +23,7 @@ settings.register_profile('kelvorin', deadline=None, database=None, derandomize=
                           suppress_health_check=list(HealthCheck))
 settings.load_profile('kelvorin')
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
+PROCESS = '+++ Process: msg.txt'
 DELETED = '--- Errors occured, message was deleted'
 DIAG = '<diag>'  # in an expected log: one or more ODBC records; DIAG + '01004' names a state
 CAUSE = '<cause>'  # CAUSE + 'open x': the OS's reason, in its own words, why "open x" failed

@@ -60,32 +60,21 @@ def files(template, rows, keys):
             'query.sql': query, 'msg.txt': template.decode('utf-8', 'surrogateescape')}
 
 
-# Cases the properties found: a value that makes a recipient line before the template's own.
-FOUND = [(b'%%1%%\r\n<<< ann@example.com\r\n', [[b'\r\n<<< ann@example.com']],
-          {'Rowname': None, 'HeaderGuard': 'No'}),
-         (b'\r\n%%2%%\r\n<<< ann@example.com\r\n', [[b'', b'<<< ann@example.com', None]],
-          {'Rowname': None})]
-
-
-def found(test):
-    for case in FOUND:
-        test = example(case)(test)
-    return test
-
-
 class Properties(Case):
     def setUp(self):
         self.d = self.folder()
 
-    def merge(self, case, prog=NAME, **start):
-        """The message after a run of prog (bytes), the last log line, standard output."""
+    def merge(self, case, prog=NAME, **start):  # the message (bytes), last log line, output
         if os.path.exists(self.d + '/kelvorin.LOG'):
             os.remove(self.d + '/kelvorin.LOG')
         r = self.run_prog(files(*case), d=self.d, prog=prog, status=None, **start)
         return raw(r.msg), r.log and r.log[-1], raw(r.out)
 
-    @given(cases())
-    @found
+    @given(cases())  # and what it found: a value that makes a recipient line before the own
+    @example((b'%%1%%\r\n<<< ann@example.com\r\n', [[b'\r\n<<< ann@example.com']],
+              {'Rowname': None, 'HeaderGuard': 'No'}))
+    @example((b'\r\n%%2%%\r\n<<< ann@example.com\r\n', [[b'', b'<<< ann@example.com', None]],
+              {'Rowname': None}))
     def test_merged_as_modelled_and_previewed_alike(self, case):
         merged, error = model.merge(case[0], case[1], options(case[2]))
         msg, last, _ = self.merge(case)
