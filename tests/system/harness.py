@@ -79,8 +79,7 @@ class Db:
         sql = re.sub(r'\{u8:(\w*)\}', lambda m: self.d['u8'] % m[1], sql)
         return re.sub(r'\{(\w+)\}', lambda m: self.d[m[1]], sql)
 
-    def rows(self, *statements):
-        """Runs the statements; the rows of the last."""
+    def rows(self, *statements):  # the rows of the last
         for sql in statements:
             cur = self.c.execute(self.fill(sql))
         return [tuple(r) for r in cur.fetchall()] if cur.description else []
@@ -114,8 +113,7 @@ class Case(unittest.TestCase):
         return p
 
     def finish(self, p, path='msg.txt', status=0):
-        """Waits for the run (killing a hang), checks its status (-9: killed; None: any), sees what
-        it left."""
+        """Waits for the run (killing a hang), checks its status (None: any), sees what it left."""
         try:
             p.wait(timeout=180)
         except subprocess.TimeoutExpired:
@@ -138,8 +136,8 @@ class Case(unittest.TestCase):
         return self.finish(self.start(files, **start), path, status)
 
     def rows(self, rows, **defaults):
-        """Runs each row: a dict of its name, log (expected; None: none at all), msg (the message
-        afterwards; None: deleted) and what differs from defaults; root=True: only as root."""
+        """Each row: its name, log (None: no log), msg (afterwards; None: deleted) and what differs
+        from defaults; root=True: only as root."""
         for row in rows:
             row = {**defaults, **row}
             with self.subTest(row.pop('name')):

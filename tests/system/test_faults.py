@@ -80,8 +80,8 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          **shim('move:1:fail:22', '*spool/msg.txt')),
     dict(name='every quarantine name taken', log=NO_FILE + [
         "ERROR: can't quarantine message file spool/msg.txt", cause('File exists', 'move'),
-        DELETED], msg=None, query=None,
-         ini=QUARANTINE, files={'q/.keep': ''}, **shim('move:1:fail:17', '*spool/msg.txt')),
+        DELETED], msg=None, query=None, ini=QUARANTINE, files={'q/.keep': ''},
+         **shim('move:1:fail:17', '*spool/msg.txt')),
     # Not a regular file: refused without opening it (a FIFO would block the open).
     dict(name='FIFO as message', log=['+++ Process: spool/fifo', 'ERROR: not a regular file '
          'spool/fifo'], msg=OLD, args=['spool/fifo'], left=['spool/fifo'],
