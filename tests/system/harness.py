@@ -146,14 +146,12 @@ class Case(unittest.TestCase):
                 self.row(**row)
 
     def row(self, log, msg, ini, query, message, path='msg.txt', args=None, files={}, left=(),
-            out='', then=None, root=False, **start):
+            out='', root=False, **start):
         files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
         r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
                           args=[path] if args is None else args, **start)
         self.check(r, msg, log, left)
         self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
-        if then:
-            then(self, r)
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG, CAUSE in it: as they say."""

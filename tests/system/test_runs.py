@@ -3,7 +3,7 @@ the error policy, the quarantine, the log, message paths a host may hand over), 
 beside it. Rows merge on SQLite, where a SELECT needs no table."""
 import os, subprocess
 from harness import (CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, PROCESS, RUNNER,
-                     ini, read)
+                     ini)
 
 MSG, MERGED = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n'
 QUERIED = "SELECT 'ann@example.com'"
@@ -50,9 +50,7 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
     # An earlier message of the same name stays: the new one takes the next free name.
     dict(name='quarantined', **quarantine(
         'q', log=[PROCESS, NO_RCPT_LOG, MOVED], files={'q/msg.txt': 'earlier'},
-        left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
-        then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
-            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
+        left=['q/msg.txt.1', 'q/msg.txt.1.reason'])),
     dict(name='no quarantine folder',
          **quarantine('nowhere', log=not_moved('create <dir>/nowhere%smsg.txt.reason' % SEP))),
     dict(name='quarantine on another volume', **quarantine(
