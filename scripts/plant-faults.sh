@@ -285,7 +285,7 @@ new:   if (!s.DeleteOnErrors) return;
 
 name: no-reason-beside-quarantined
 file: src/driver/driver.cpp
-tests: runs_linux
+tests: faults_linux
 old:   (void)(platform::WriteAll(reason, lines.text(), lines.size()) && platform::Flush(reason));
 new:
 
