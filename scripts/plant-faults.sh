@@ -211,7 +211,7 @@ new:     if (!cut && !CheckOdbc(rc, Passes::kSuccessOrInfo, SQL_HANDLE_STMT, sta
 
 name: value-of-65536-bytes-accepted
 file: src/query/result_fetch.cpp
-tests: values_maria
+tests: faults_linux
 old:          (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(c.size));
 new:          (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(c.size));
 
@@ -285,7 +285,7 @@ new:   if (!s.DeleteOnErrors) return;
 
 name: no-reason-beside-quarantined
 file: src/driver/driver.cpp
-tests: runs_linux
+tests: faults_linux
 old:   (void)(platform::WriteAll(reason, lines.text(), lines.size()) && platform::Flush(reason));
 new:
 

@@ -1,25 +1,29 @@
 """Runs a built program as the mailing host does, from a fresh folder with its INI, query file and
-message, and hands back what the run left: the message (None: deleted), the log entries, the output
-and the other files. KELVORIN_PROGRAM: the program (kelvorin-check lies beside it); KELVORIN_RUNNER:
-what runs it (Wine for the .exe); KELVORIN_DSN: a table's data source."""
+message, and hands back what the run left. KELVORIN_PROGRAM: the program (kelvorin-check beside it);
+KELVORIN_RUNNER: what runs it (Wine for the .exe); KELVORIN_DSN: a table's data source."""
 import os, re, shutil, signal, subprocess, sys, tempfile, unittest
 from types import SimpleNamespace
+try:  # status 77: ctest reports the table skipped
+    import pyodbc
+    from hypothesis import HealthCheck, assume, example, given, settings, strategies as st
+except ImportError as e:
+    sys.exit(print('skipped: %s (Debian: python3-pyodbc, python3-hypothesis)' % e) or 77)
 
 PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
-if not os.path.exists(os.environ['ODBCINI']):  # scripts/test.sh removes it as it stops the servers
-    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % os.environ['ODBCINI'])
 EXE = '.exe' if PROG.endswith('.exe') else ''  # the copies keep their names: they name INI and log
 NAME, CHECK = 'kelvorin' + EXE, 'kelvorin-check' + EXE
 DSN = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite')
-try:  # status 77: ctest reports the table skipped
-    import pyodbc
-except ImportError:
-    sys.exit(print('skipped: no pyodbc (Debian: python3-pyodbc)') or 77)
-with open(os.environ['ODBCINI']) as f:
-    if not re.search(r'^\[%s\]' % DSN, f.read(), re.M):
-        sys.exit(print('skipped: no data source %s in %s; scripts/test.sh starts the servers and '
-                       'names them with -DKELVORIN_TEST_ODBCINI' % (DSN, f.name)) or 77)
+if not os.path.exists(os.environ['ODBCINI']):  # scripts/test.sh removes it as it stops the servers
+    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % os.environ['ODBCINI'])
+# A fixed set of generated examples; KELVORIN_PROPERTY_EXAMPLES=N explores N new ones.
+EXPLORE = int(os.environ.get('KELVORIN_PROPERTY_EXAMPLES', 0))
+settings.register_profile('kelvorin', deadline=None, database=None, derandomize=not EXPLORE,
+                          max_examples=EXPLORE or (8 if EXE else 30 if os.environ.get(
+                              'ASAN_OPTIONS') else 120), print_blob=True,  # Wine, sanitizers: slow
+                          suppress_health_check=list(HealthCheck))
+settings.load_profile('kelvorin')
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
+PROCESS = '+++ Process: msg.txt'
 DELETED = '--- Errors occured, message was deleted'
 DIAG = '<diag>'  # in an expected log: one or more ODBC records; DIAG + '01004' names a state
 CAUSE = '<cause>'  # CAUSE + 'open x': the OS's reason, in its own words, why "open x" failed
@@ -41,9 +45,12 @@ def ini(db='', opts='', source=None):
     return '[Database]\r\nSource=%s\r\n%sRequest=query.sql\r\n%s' % (source or DSN, db, opts)
 
 
+def raw(text):  # its bytes: surrogate escapes stand for bytes that are not UTF-8
+    return text.encode('utf-8', 'surrogateescape')
+
+
 def u8(s):
-    """A text as its UTF-8 bytes (surrogate escapes stand for bytes that are not UTF-8)."""
-    return '{u8:%s}' % s.encode('utf-8', 'surrogateescape').hex().upper()
+    return '{u8:%s}' % raw(s).hex().upper()
 
 
 def read(path):
@@ -72,8 +79,7 @@ class Db:
         sql = re.sub(r'\{u8:(\w*)\}', lambda m: self.d['u8'] % m[1], sql)
         return re.sub(r'\{(\w+)\}', lambda m: self.d[m[1]], sql)
 
-    def rows(self, *statements):
-        """Runs the statements; the rows of the last."""
+    def rows(self, *statements):  # the rows of the last
         for sql in statements:
             cur = self.c.execute(self.fill(sql))
         return [tuple(r) for r in cur.fetchall()] if cur.description else []
@@ -95,7 +101,7 @@ class Case(unittest.TestCase):
         for name, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(d, name)), exist_ok=True)
             with open(os.path.join(d, name), 'wb') as f:
-                f.write(data.encode('utf-8', 'surrogateescape'))
+                f.write(raw(data))
         if arrange:
             arrange(d, self)
         argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
@@ -107,8 +113,7 @@ class Case(unittest.TestCase):
         return p
 
     def finish(self, p, path='msg.txt', status=0):
-        """Waits for the run (killing a hang), checks its status (-9: killed; None: any), sees what
-        it left."""
+        """Waits for the run (killing a hang), checks its status (None: any), sees what it left."""
         try:
             p.wait(timeout=180)
         except subprocess.TimeoutExpired:
@@ -131,8 +136,8 @@ class Case(unittest.TestCase):
         return self.finish(self.start(files, **start), path, status)
 
     def rows(self, rows, **defaults):
-        """Runs each row: a dict of its name, log (expected; None: none at all), msg (the message
-        afterwards; None: deleted) and what differs from defaults; root=True: only as root."""
+        """Each row: its name, log (None: no log), msg (afterwards; None: deleted) and what differs
+        from defaults; root=True: only as root."""
         for row in rows:
             row = {**defaults, **row}
             with self.subTest(row.pop('name')):
@@ -141,24 +146,12 @@ class Case(unittest.TestCase):
                 self.row(**row)
 
     def row(self, log, msg, ini, query, message, path='msg.txt', args=None, files={}, left=(),
-            out='', then=None, root=False, **start):
+            out='', root=False, **start):
         files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
         r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
                           args=[path] if args is None else args, **start)
         self.check(r, msg, log, left)
         self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
-        if then:
-            then(self, r)
-
-    def at_once(self, files, paths):
-        """Runs at once, one per message path, from one folder: gated until the last has started."""
-        d, (gate, go) = self.folder(), os.pipe()
-        wait = ['sh', '-c', 'read _ <&%d; exec "$0" "$@"' % gate]  # reads until go is closed
-        runs = [self.start(files if path == paths[0] else {}, [path], d=d, prefix=wait,
-                           pass_fds=[gate]) for path in paths]
-        os.close(go)
-        os.close(gate)
-        return [self.finish(p, path) for p, path in zip(runs, paths)]
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG, CAUSE in it: as they say."""

@@ -1,12 +1,10 @@
-/* An LD_PRELOAD shim that makes the program's write, fsync, rename or renameat2 of some paths fail
- * as a full disk or a lost device would, or kills the process before such a call; calls on other
- * paths (the log, the drivers) go on. KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync,
- * rename or move (renameat2: the quarantine's moves); nth: the matching call to disturb, from 1;
- * action: fail (that call and every later one), short (that write takes half its bytes, as one a
- * signal interrupts) or kill; glob: fnmatch(3) pattern of the path (for rename and move, the old
- * name). fetch:nth:warn:0:STATE makes the nth successful SQLFetch (a cut text's warning counts as
- * success) return SQL_SUCCESS_WITH_INFO with one diagnostic record of that state, and no other, as
- * a driver's warning. */
+/* An LD_PRELOAD shim that disturbs the program's calls as a full disk, a lost device or a driver
+ * would. KELVORIN_FAULT=op:nth:action:errno:glob  op: write, fsync, rename, move (renameat2: the
+ * quarantine's moves) on a path matching the fnmatch(3) glob (for rename and move, the old name),
+ * or fetch; nth: the matching call to disturb, from 1; action: fail (that call and every later one
+ * with errno), short (that write takes half its bytes, as one a signal interrupts), kill, warn (a
+ * successful fetch returns a driver's warning, its state the glob) or hide (a fetch's warning goes
+ * unsaid, as MariaDB's driver leaves out 01004 for a value that fills its area exactly). */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -22,7 +20,6 @@ static char op[8], action[8], match[512] = "*";
 static long nth, calls; /* calls: matching calls of op so far */
 static int error_number, warned; /* warned: the last SQLFetch was made to warn */
 
-/* Read once, before main: the program never changes its environment. */
 __attribute__((constructor)) static void ReadPlan(void) {
   const char* plan = getenv("KELVORIN_FAULT");
   if (plan == NULL ||
@@ -30,8 +27,7 @@ __attribute__((constructor)) static void ReadPlan(void) {
     op[0] = '\0';
 }
 
-/* Counts a call of name on path (or, when path is null, on fd's file). From
- * the call to disturb on, kills the process or returns true with errno set. */
+/* Counts a call of name on path (null: fd's file); from the nth on, kills or sets errno. */
 static int Fails(const char* name, const char* path, int fd) {
   char link[64], target[4096] = "";
   if (strcmp(name, op) != 0) return 0;
@@ -71,6 +67,7 @@ SQLRETURN SQLFetch(SQLHSTMT statement) {
   SQLRETURN (*real)(SQLHSTMT) = dlsym(RTLD_NEXT, "SQLFetch");
   SQLRETURN rc = real(statement);
   warned = SQL_SUCCEEDED(rc) && strcmp(op, "fetch") == 0 && ++calls == nth;
+  if (warned && strcmp(action, "hide") == 0) return warned = 0, SQL_SUCCESS;
   return warned ? SQL_SUCCESS_WITH_INFO : rc;
 }
 

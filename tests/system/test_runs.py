@@ -2,10 +2,11 @@
 the error policy, the quarantine, the log, message paths a host may hand over), and kelvorin-check
 beside it. Rows merge on SQLite, where a SELECT needs no table."""
 import os, subprocess
-from harness import CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, RUNNER, ini, read
+from harness import (CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, PROCESS, RUNNER,
+                     ini)
 
 MSG, MERGED = HEAD + 'Hi %%1%%\r\n', HEAD + 'Hi ann@example.com\r\n'
-PROCESS, QUERIED = '+++ Process: msg.txt', "SELECT 'ann@example.com'"
+QUERIED = "SELECT 'ann@example.com'"
 CONF = 'ERROR: configuration file reading error [Database -> %s] <dir>/kelvorin.INI'
 NO_RCPT = 'Subject: x\r\nHi\r\n'
 NO_RCPT_LOG = "ERROR: can't extract recipient email from message"
@@ -49,9 +50,7 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
     # An earlier message of the same name stays: the new one takes the next free name.
     dict(name='quarantined', **quarantine(
         'q', log=[PROCESS, NO_RCPT_LOG, MOVED], files={'q/msg.txt': 'earlier'},
-        left=['q/msg.txt.1', 'q/msg.txt.1.reason'],
-        then=lambda t, r: t.assertEqual([read(r.d + '/q/msg.txt' + end) for end in (
-            '.1.reason', '.1', '')], [read(r.d + '/kelvorin.LOG'), NO_RCPT, 'earlier']))),
+        left=['q/msg.txt.1', 'q/msg.txt.1.reason'])),
     dict(name='no quarantine folder',
          **quarantine('nowhere', log=not_moved('create <dir>/nowhere%smsg.txt.reason' % SEP))),
     dict(name='quarantine on another volume', **quarantine(
@@ -101,9 +100,7 @@ ARGS = [  # the arguments, the exit status, a fragment of what it says, what els
     dict(args=['spool'], status=1, says=TEMP + '  5 bytes, '),
     dict(args=['spool', '--recipient', 'bob@example.com'], status=2, says='not a FOLDER'),
     dict(args=['spool', '--recipient', 'a\\b'], status=2, says='bad arguments'),
-    dict(args=['msg.txt', '--recipient', ''], status=2, says='bad arguments'),
     dict(args=['--log', 'kelvorin.LOG', '--since', ''], status=2, says='bad arguments'),
-    dict(args=['--log'], status=2, says='bad arguments'),
     dict(args=['--log', 'absent.LOG'], status=2, says='cannot read the log'),
 ] + ([] if RUNNER else [  # rights as the Linux program meets them
     dict(args=['msg.txt'], status=1, says='would fail with "ERROR: can\'t overwrite message file"',

@@ -1,11 +1,9 @@
-"""A mailing on engines.sh --scale (primary, hot standby, PgBouncer before it) with a fault in its
-middle third: each message merged exact or quarantined with its reason, and kelvorin-check --log
-counting the failures by cause; a server that never answers a login; a query stalled at a pooler."""
+"""On engines.sh --scale (primary, hot standby, PgBouncer before them): a mailing with a fault in its
+middle third, and the timeouts of a login and a query that never end."""
 import collections, os, re, socket, subprocess, time
-from harness import Case, Db, DIAG, DELETED, ini, read
+from harness import Case, Db, DIAG, DELETED, PROCESS, ini, read
 
 ST, PG, Q = os.environ['ODBCSYSINI'] + '/scale', '/usr/lib/postgresql/15/bin/', '[Options]\r\n'
-P = '+++ Process: msg.txt'
 HEAD, ROW = 'S\r\n<<< c{0}@example.com\r\n\r\nDear ', '#{0}%d 2026-11-0%d {0}.5\r\n'
 MSG = HEAD + '%%1%%,\r\n%kelvorin%\r\n#%%2%% %%3%% %%4%%\r\n%kelvorin%\r\n'
 NEW = HEAD + 'C{0},\r\n' + ROW % (1, 2) + ROW % (2, 3)
@@ -15,7 +13,7 @@ ADMIN = 'PGPASSWORD=admin-pw %spsql -Xqh %s -p5443 -Upostgres pgbouncer -c ' % (
 CTL = 'cd / && runuser -upostgres -- %spg_ctl -wD %s/standby -l %s/standby.log ' % (PG, ST, ST)
 
 
-def hold(held):  # every connection slot the role may have on the primary, until one is refused
+def hold(held):  # every connection slot the role may have on the primary, till one is refused
     while not held or not isinstance(held[-1], Exception):
         try:
             held.append(Db('kelvorin_scale_primary').c)
@@ -23,17 +21,15 @@ def hold(held):  # every connection slot the role may have on the primary, until
             held.append(e)
 
 
-def do(fault, held=()):  # a shell command, or a function of the connections held
-    if callable(fault):
-        return fault(held)
-    subprocess.run(fault, shell=True, check=True, stdout=subprocess.DEVNULL)
+def sh(command):
+    return lambda held: subprocess.run(command, shell=True, check=True, stdout=subprocess.DEVNULL)
 
 
-FAULTS = [  # source: the data source's path; begin before the middle third, end after it or 2 s;
-    # causes: the SQL states of the quarantined messages' reasons
-    dict(name='pooler paused and resumed', source='pooler', begin=ADMIN + 'PAUSE',
-         end=ADMIN + 'RESUME', causes=set()),
-    dict(name='standby restarted', source='standby', begin=CTL + 'stop', end=CTL + 'start',
+FAULTS = [  # begin before the middle third, end after it or 2 s; causes: the SQL states of the
+    # quarantined messages' reasons, which kelvorin-check --log counts
+    dict(name='pooler paused and resumed', source='pooler', begin=sh(ADMIN + 'PAUSE'),
+         end=sh(ADMIN + 'RESUME'), causes=set()),
+    dict(name='standby restarted', source='standby', begin=sh(CTL + 'stop'), end=sh(CTL + 'start'),
          causes={'08001'}),
     dict(name='primary slots used up', source='primary', begin=hold,
          end=lambda h: [c.close() for c in h[:-1]], causes={'08001'}),
@@ -43,19 +39,21 @@ FAULTS = [  # source: the data source's path; begin before the middle third, end
 class Mailing(Case):
     def test_faults(self):
         for fault in FAULTS:
-            path, begin, end, causes = (fault[k] for k in ('source', 'begin', 'end', 'causes'))
+            begin, end = fault['begin'], fault['end']
             with self.subTest(fault['name']):
                 d, held = self.folder(), []
                 files = {'kelvorin.INI': ini(opts=Q + 'Quarantine=q\r\n', source='kelvorin_scale_'
-                                             + path), 'query.sql': QUERY, 'q/.k': ''}
+                                             + fault['source']), 'query.sql': QUERY, 'q/.k': ''}
                 for third in (0, 8, 16):  # 8 at once, as a host runs them; the fault in the middle
-                    do(begin if third == 8 else 'true', held)
+                    if third == 8:
+                        begin(held)
                     runs = [self.start({**(files if i == 0 else {}), 'm%d' % i: MSG.format(i)},
                                        ['m%d' % i], d=d) for i in range(third, third + 8)]
                     deadline = time.time() + (2 if third == 8 else 0)  # the fault ends as they
                     while time.time() < deadline and any(p.poll() is None for p in runs):  # do
                         time.sleep(0.1)
-                    do(end if third == 8 else 'true', held)
+                    if third == 8:
+                        end(held)
                     for i, p in enumerate(runs, third):  # none unmerged, none lost
                         r = self.finish(p, 'm%d' % i)
                         self.assertEqual(r.msg or read('%s/q/m%d' % (d, i)),
@@ -66,21 +64,20 @@ class Mailing(Case):
                                          capture_output=True, text=True).stdout
                 counts = sorted(re.findall(r'(\d+)  ERROR: SQL state - (\w+)', summary))
                 self.assertEqual((set(states), counts),
-                                 (causes, sorted((str(n), s) for s, n in states.items())))
+                                 (fault['causes'], sorted((str(n), s) for s, n in states.items())))
 
 
 class Timeouts(Case):
-    """Each hangs without its timeout: the harness's limit on a run then fails the row."""
-    def test_timeouts(self):
+    def test_timeouts(self):  # each hangs without its timeout: the harness's limit fails it
         silent = socket.socket(socket.AF_UNIX)  # a server whose logins wait in its backlog
         silent.bind(ST + '/silent/.s.PGSQL.5999'), silent.listen(8), self.addCleanup(silent.close)
         self.addCleanup(os.remove, ST + '/silent/.s.PGSQL.5999')
-        self.rows([dict(name='silent server', log=[P, 'SELECT 1', DIAG + '08001', DELETED],
+        self.rows([dict(name='silent server', log=[PROCESS, 'SELECT 1', DIAG + '08001', DELETED],
                         msg=None, ini=ini(source='kelvorin_scale_silent')),
                    # Fresh server connections: none keeps a statement_timeout another client SET.
-                   dict(name='query stalls at the pooler', log=[P, 'SELECT pg_sleep(600)',
+                   dict(name='query stalls at the pooler', log=[PROCESS, 'SELECT pg_sleep(600)',
                                                                DIAG + '57014', DELETED],
                         msg=None, query='SELECT pg_sleep(600)',
-                        arrange=lambda *_: do(ADMIN + 'RECONNECT'),
+                        arrange=lambda *_: sh(ADMIN + 'RECONNECT')(()),
                         ini=ini(opts=Q + 'QueryTimeout=1\r\n', source='kelvorin_scale_pooler'))],
                   query='SELECT 1', message='S\r\n<<< a@example.com\r\n')
