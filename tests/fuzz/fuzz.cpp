@@ -1,8 +1,7 @@
-// The libFuzzer targets, one per executable: FUZZ_TARGET is the index in
-// kTargets of the one that LLVMFuzzerTestOneInput runs. They look for memory
-// faults under the sanitizers on any INI text, recipient line, template and
-// cell; what the merge writes is the system properties' business. Buffers are
-// heap blocks of their exact size, so that one byte past them is reported.
+// The libFuzzer targets, one per executable (FUZZ_TARGET: the index in
+// kTargets): memory faults under the sanitizers on any INI text, recipient
+// line, template and cell. Buffers are heap blocks of their exact size, so
+// that one byte past them is reported.
 #include <unistd.h>
 
 #include <climits>
@@ -57,12 +56,9 @@ void Recipient(Input& in) {
 
 void Merge(Input& in) {
   kelvorin::ResultTable table(in.Byte() & 1);
-  kelvorin::MergeOptions options;
-  options.left = static_cast<signed char>(in.Byte()) % 40;
-  options.right = static_cast<signed char>(in.Byte());
-  options.header_guard = in.Byte() & 1;
   const std::string marker = "%" + in.Piece('\x01').substr(0, 20) + "%";
-  options.marker = marker.c_str();
+  const kelvorin::MergeOptions options{marker.c_str(), static_cast<signed char>(in.Byte()) % 40,
+                                       static_cast<signed char>(in.Byte()), (in.Byte() & 1) != 0};
   for (int r = 0, rows = in.Byte() % 4, columns = in.Byte() % 5; r < rows; ++r) {
     table.BeginRow(columns);
     for (int c = 0; c < columns; ++c) (void)table.AddCell(in.Piece('\x01').c_str());
@@ -79,8 +75,7 @@ void Wrap(Input& in) {
   };
   const int left = margin(in.Byte()) % 200, right = margin(in.Byte());
   kelvorin::MergeBuffer out;
-  const std::string cell = in.Piece('\0');
-  kelvorin::WrapCell(out, cell.data(), cell.size(), left, right);
+  kelvorin::WrapCell(out, in.rest.data(), in.rest.size(), left, right);
 }
 
 void (*const kTargets[])(Input&) = {Ini, Recipient, Merge, Wrap};
