@@ -19,15 +19,11 @@ std::string Wrapped(const std::string& cell, int left, int right) {
   for (std::size_t at = 0, end; (at = cell.find_first_not_of(" \t\r\n", at)) != cell.npos;
        at = end) {
     end = std::min(cell.find_first_of(" \t\r\n", at), cell.size());
-    if (column < 0 || column + static_cast<long long>(end - at) > right) {
-      out += (column < 0 ? "" : "\n") + std::string(start, ' ');
-      column = start;
-    } else {
-      out += ' ';
-      ++column;
-    }
+    const long long length = static_cast<long long>(end - at);
+    const bool fits = column >= 0 && column + length <= right;
+    out += fits ? " " : (column < 0 ? "" : "\n") + std::string(start, ' ');
     out += cell.substr(at, end - at);
-    column += static_cast<long long>(end - at);
+    column = (fits ? column + 1 : start) + length;
   }
   return out;
 }
