@@ -117,6 +117,12 @@ tests: ^unit$
 old:   const long long start = left > 0 ? left : 0;
 new:   const long long start = left;
 
+name: wrap-two-spaces-across-blocks-plain
+file: src/merge/cell_wrap.cpp
+tests: ^unit$
+old:     if (!PlainBlock(from, &spaces) || (last >> 56 & spaces) != 0) return false;
+new:     if (!PlainBlock(from, &spaces)) return false;
+
 name: plug-in-ignores-rowname
 file: src/driver/run.cpp
 tests: properties_linux

@@ -1,5 +1,5 @@
 // Helpers of the unit tests, through the standard library so that they test
-// nothing of ours: a private folder, whole files, the texts of the run log.
+// nothing of ours: a private folder, whole files.
 #ifndef KELVORIN_TESTS_TEST_SUPPORT_H_
 #define KELVORIN_TESTS_TEST_SUPPORT_H_
 
@@ -16,11 +16,10 @@ namespace testing_support {
 struct TempDir {
   TempDir() {
     static std::atomic<int> n{0};
-    auto name = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    auto dir =
-        std::filesystem::temp_directory_path() / ("kelvorin-" + name + "-" + std::to_string(n++));
-    std::filesystem::create_directories(dir);
-    path_ = (dir / "").string();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto name = "kelvorin-" + std::to_string(now) + "-" + std::to_string(n++);
+    path_ = (std::filesystem::temp_directory_path() / name / "").string();
+    std::filesystem::create_directories(path_);
   }
   ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
   const std::string& path() const { return path_; }
@@ -39,18 +38,6 @@ inline std::string ReadFile(const std::string& path) {
   std::ostringstream all;
   all << in.rdbuf();
   return in ? all.str() : "<missing>";
-}
-
-// The log's entries without their stamps, joined by "|"; a line without a
-// stamp continues the entry before it.
-inline std::string LogTexts(const std::string& path) {
-  std::string log = ReadFile(path), texts;
-  for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
-    std::string line = log.substr(at, end - at);
-    bool stamped = line.size() >= 20 && line[2] == ':' && line[8] == ' ' && line[19] == ' ';
-    texts += stamped ? (texts.empty() ? "" : "|") + line.substr(20) : "\r\n" + line;
-  }
-  return texts;
 }
 
 }  // namespace testing_support

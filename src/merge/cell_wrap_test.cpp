@@ -2,36 +2,48 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <climits>
+#include <random>
 #include <string>
 
 namespace {
 
-std::string Wrap(const char* cell, int left, int right) {
-  kelvorin::MergeBuffer out;
-  kelvorin::WrapCell(out, cell, std::strlen(cell), left, right);
-  return std::string(out.text(), out.size());
+// The wrap, slow and plain: words are runs without space, tab, CR or LF; a
+// word that would end past right starts a new line, indented by left (a
+// negative left by nothing).
+std::string Wrapped(const std::string& cell, int left, int right) {
+  const long long start = std::max(left, 0);
+  std::string out;
+  long long column = -1;  // no word yet
+  for (std::size_t at = 0, end; (at = cell.find_first_not_of(" \t\r\n", at)) != cell.npos;
+       at = end) {
+    end = std::min(cell.find_first_of(" \t\r\n", at), cell.size());
+    const long long length = static_cast<long long>(end - at);
+    const bool fits = column >= 0 && column + length <= right;
+    out += fits ? " " : (column < 0 ? "" : "\n") + std::string(start, ' ');
+    out += cell.substr(at, end - at);
+    column = (fits ? column + 1 : start) + length;
+  }
+  return out;
 }
 
-// Rows no generated margins reach.
-TEST(WrapCellTest, LaysWordsOutBetweenTheMargins) {
-  struct WrapCase {
-    int left, right;
-    const char *cell, *wrapped;
-  };
-  const WrapCase cases[] = {
-      // A line may end one past the right margin.
-      {.left = 0, .right = 10, .cell = "aaaa bbbbbb cc", .wrapped = "aaaa bbbbbb\ncc"},
-      // A negative left margin indents nothing and counts as 0.
-      {.left = -3, .right = 5, .cell = "ab cd ef", .wrapped = "ab cd\nef"},
-      // Two spaces across the 8 bytes a word's end is looked for in.
-      {.left = 0, .right = 20, .cell = "abcdefg  hijklmn", .wrapped = "abcdefg hijklmn"},
-      // A right margin below the column count puts every later word on a line of its own.
-      {.left = 0, .right = -2147483647 - 1, .cell = "ab cd", .wrapped = "ab\ncd"},
-  };
-  for (const WrapCase& c : cases) {
-    EXPECT_EQ(Wrap(c.cell, c.left, c.right), c.wrapped)
-        << c.left << " " << c.right << " " << c.cell;
+// Random cells (half of them words and spaces only, which the wrap takes a
+// line at a time), words and runs of blanks across the eight-byte blocks it
+// reads at once, between margins of every kind.
+TEST(WrapCellTest, LaysWordsOutAsTheModelDoes) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 20000; ++round) {
+    const std::string bytes = round % 2 ? "   \t\r\n\001\303abcdefgh" : "    abcdefghijkl";
+    std::string cell;
+    for (int n = random() % 40; n > 0; --n) cell += bytes[random() % bytes.size()];
+    const int left = static_cast<int>(random() % 10) - 3;
+    const int right =
+        round % 50 == 0 ? (round % 100 ? INT_MIN : INT_MAX) : static_cast<int>(random() % 30) - 3;
+    kelvorin::MergeBuffer out;
+    kelvorin::WrapCell(out, cell.data(), cell.size(), left, right);
+    ASSERT_EQ(std::string(out.text(), out.size()), Wrapped(cell, left, right))
+        << left << " " << right << " [" << cell << "]";
   }
 }
 

@@ -13,68 +13,56 @@
 namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
-using testing_support::ReadFile;
-
-const Rows kTwoRows = {{"A", "5"}, {"B", "7"}};
-
-struct MergeCase {
-  std::string message;
-  std::string written;  // empty: the merge is refused, the message left as it was
-  Rows rows = kTwoRows;
-};
+using platform::fault::Op;
 
 // A message file in a folder of its own, merged as a run merges it.
 class MergeWriterTest : public ::testing::Test {
  protected:
-  MergeWriterTest() : path_(dir_.File("msg.txt")) {}
   ~MergeWriterTest() override { platform::fault::Reset(); }
 
-  // Writes the message, merges it (the nth call of op failing, when given;
-  // the replace refused for want of rights when in_place); the file's bytes
-  // afterwards, why it failed in failure_.
-  std::string Merge(const MergeCase& c, bool* ok, platform::fault::Op op = {}, int nth = 0,
+  // Writes message and merges rows into it (the nth call of op failing, when
+  // given; the replace refused for want of rights when in_place); the file's
+  // bytes afterwards, why it failed in failure_.
+  std::string Merge(const std::string& message, const Rows& rows, bool* ok, Op op = {}, int nth = 0,
                     bool in_place = false) {
-    testing_support::WriteFile(path_, c.message);
+    testing_support::WriteFile(path_, message);
     kelvorin::ResultTable table(true);
-    for (const auto& row : c.rows) {
-      table.BeginRow(static_cast<int>(c.rows[0].size()));
+    for (const auto& row : rows) {
+      table.BeginRow(static_cast<int>(rows[0].size()));
       for (const std::string& cell : row) EXPECT_TRUE(table.AddCell(cell.c_str()));
       table.EndRow();
     }
-    const kelvorin::MergeOptions o;
     platform::fault::FailNth(op, nth);
-    if (in_place) platform::fault::FailNth(platform::fault::Op::kRename, 1);
+    if (in_place) platform::fault::FailNth(Op::kRename, 1);
     failure_ = {};
-    *ok = kelvorin::WriteMergedMessage(path_.c_str(), c.message.data(), c.message.size(), table, o,
+    *ok = kelvorin::WriteMergedMessage(path_.c_str(), message.data(), message.size(), table, {},
                                        &failure_);
-    return ReadFile(path_);
+    return testing_support::ReadFile(path_);
   }
 
-  // Files in the folder: the message, and no temporary file.
-  long Files() { return std::distance(std::filesystem::directory_iterator(dir_.path()), {}); }
-
   testing_support::TempDir dir_;
-  std::string path_;
+  const std::string path_ = dir_.File("msg.txt");
   kelvorin::StepFailure failure_;
 };
 
-// Templates no generator makes.
+// Templates no generator makes: placeholders made of the template's text and
+// of values; a recipient line in a row block, taken only when the block is
+// written once.
 TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
+  struct MergeCase {
+    std::string message, written;  // written "": refused, the message left as it was
+    Rows rows = {{"A"}};
+  };
   const MergeCase cases[] = {
-      // Placeholders made of the template's text and of values.
       {.message = "%kelvorin%%%%%1%%%%%kelvorin%", .written = "1%%2%%", .rows = {{"1"}, {"2"}}},
       {.message = "%%%kelvorin%%%1%%%kelvorin%%%", .written = "1", .rows = {{"1"}}},
-      // A recipient line in a row block is taken only when the block is written once.
-      {.message = "S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b", .rows = {{"A"}}},
-      {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%",
-       .written = "S: x\r\n<<< a@b\r\n",
-       .rows = {{"A"}}},
-      {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%"},
+      {.message = "S: x\r\n%kelvorin%<<< a@b\r\n%kelvorin%\r\n<<< a@b"},
+      {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", .written = "S: x\r\n<<< a@b\r\n"},
+      {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", .rows = {{"A"}, {"B"}}},
   };
   for (const MergeCase& c : cases) {
     bool ok = false;
-    EXPECT_EQ(Merge(c, &ok), c.written.empty() ? c.message : c.written) << c.message;
-    EXPECT_EQ(ok, !c.written.empty());
+    EXPECT_EQ(Merge(c.message, c.rows, &ok), c.written.empty() ? c.message : c.written);
     EXPECT_EQ(ok ? "" : kelvorin::FailureText(failure_),
               c.written.empty() ? "ERROR: recipient line changed by the merge" : "");
   }
@@ -82,15 +70,12 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
 
 // Whatever fails, the message is byte for byte what it was, the reason is
 // told (with the OS call that failed, on the message) and no temporary file
-// is left; past every failure the merge is
-// written whole, and no longer than it is. Where the replace is refused for
-// want of rights the message is rewritten in place: a failed write there
-// must put the old text back.
+// is left; past every failure the merge is written whole, and no longer than
+// it is. Where the replace is refused for want of rights the message is
+// rewritten in place: a failed write there must put the old text back.
 TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
   using kelvorin::OsCall;
-  using platform::fault::Op;
-  const MergeCase c{.message = "Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n",
-                    .written = "Head\r\nA 5\r\nB 7\r\n"};
+  const std::string message = "Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n";
   const char *memory = "ERROR: out of memory.", *writing = "ERROR: file writing error";
   struct Fault {
     Op op;
@@ -109,14 +94,14 @@ TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
       ASSERT_LT(nth, 9) << "the merge never succeeds";
       SCOPED_TRACE(static_cast<int>(op) * 100 + nth + (in_place ? 1000 : 0));
       bool ok = false;
-      const std::string after = Merge(c, &ok, op, nth, in_place);
+      const std::string after = Merge(message, {{"A", "5"}, {"B", "7"}}, &ok, op, nth, in_place);
       platform::fault::Reset();
-      EXPECT_EQ(Files(), 1);
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
       if (ok) {
-        EXPECT_EQ(after, c.written);
+        EXPECT_EQ(after, "Head\r\nA 5\r\nB 7\r\n");
         break;
       }
-      EXPECT_EQ(after, c.message);
+      EXPECT_EQ(after, message);
       const kelvorin::OsCause& cause = failure_.cause;
       EXPECT_EQ(
           std::make_tuple(kelvorin::FailureText(failure_), cause.call, cause.path,

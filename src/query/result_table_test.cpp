@@ -13,12 +13,9 @@ namespace {
 
 using kelvorin::ResultTable;
 
-// Against a model: a cell is stored trimmed of spaces and tabs at both ends
-// with SkipSpaces on (CR and LF stay), with its length; the stored cells with
-// their NULs never pass the cap, and the one that would is refused as too
-// large; a cell without memory is refused, and nothing is stored for it. A
-// long text takes a chunk of its own between short ones. (The limits of 5000
-// rows and 64 columns are rows of the system tables, on every data source.)
+// Against a model: a cell is stored trimmed of spaces and tabs with SkipSpaces
+// on, with its length; the cells with their NULs never pass the cap (the one
+// that would is refused as too large); a cell without memory is refused.
 TEST(ResultTableTest, StoresWhatTheModelStores) {
   std::mt19937 random(1);
   for (int round = 0; round < 500; ++round) {

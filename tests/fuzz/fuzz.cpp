@@ -1,11 +1,10 @@
-// The libFuzzer targets, one per executable: FUZZ_TARGET is the index in
-// kTargets of the one that LLVMFuzzerTestOneInput runs. They look for memory
-// faults under the sanitizers on any INI text, recipient line, template and
-// cell; what the merge writes is the system properties' business. Buffers are
-// heap blocks of their exact size, so that one byte past them is reported.
+// The libFuzzer targets, one per executable (FUZZ_TARGET: the index in
+// kTargets): memory faults under the sanitizers on any INI text, recipient
+// line, template and cell. Buffers are heap blocks of their exact size, so
+// that one byte past them is reported.
+#include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -19,26 +18,13 @@
 
 namespace {
 
-// Takes pieces off the front of the fuzz input.
-struct Input {
-  std::string rest;
-  int Byte() {
-    int b = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
-    rest.erase(0, 1);
-    return b;
-  }
-  std::string Piece(char separator) {  // up to the separator (dropped), or the rest
-    std::string piece = rest.substr(0, rest.find(separator));
-    rest.erase(0, piece.size() + 1);
-    return piece;
-  }
-};
+using Input = FuzzedDataProvider;
 
 void Ini(Input& in) {
-  std::vector<char> out(1 + in.Byte() % 64), keys(1 + in.Byte());
-  const std::string section = in.Piece('\n'), key = in.Piece('\n');
+  std::vector<char> out(in.ConsumeIntegralInRange(1, 64)), keys(in.ConsumeIntegralInRange(1, 256));
+  const std::string section = in.ConsumeRandomLengthString(), key = in.ConsumeRandomLengthString();
   const std::string path = "/tmp/kelvorin-fuzz-" + std::to_string(getpid()) + ".ini";
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rest;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << in.ConsumeRemainingBytesAsString();
   platform::Profile ini(path.c_str());
   const std::size_t n = ini.Read(section.c_str(), key.c_str(), "fb", out.data(), out.size());
   if (n >= out.size() || std::strlen(out.data()) != n) abort();  // the count is the value's
@@ -46,7 +32,8 @@ void Ini(Input& in) {
 }
 
 void Recipient(Input& in) {
-  const std::string message = in.Piece('\0'), query = in.rest;
+  const std::string message = in.ConsumeRandomLengthString();
+  const std::string query = in.ConsumeRemainingBytesAsString();
   std::vector<char> recipient(kelvorin::kRecipientCapacity);
   char* result = nullptr;
   if (kelvorin::ExtractRecipient(message.c_str(), recipient.data()) &&
@@ -56,30 +43,28 @@ void Recipient(Input& in) {
 }
 
 void Merge(Input& in) {
-  kelvorin::ResultTable table(in.Byte() & 1);
-  kelvorin::MergeOptions options;
-  options.left = static_cast<signed char>(in.Byte()) % 40;
-  options.right = static_cast<signed char>(in.Byte());
-  options.header_guard = in.Byte() & 1;
-  const std::string marker = "%" + in.Piece('\x01').substr(0, 20) + "%";
-  options.marker = marker.c_str();
-  for (int r = 0, rows = in.Byte() % 4, columns = in.Byte() % 5; r < rows; ++r) {
+  kelvorin::ResultTable table(in.ConsumeBool());
+  const std::string marker = "%" + in.ConsumeRandomLengthString(20) + "%";
+  const kelvorin::MergeOptions options{marker.c_str(), in.ConsumeIntegralInRange(-40, 40),
+                                       in.ConsumeIntegralInRange(-128, 127), in.ConsumeBool()};
+  const int rows = in.ConsumeIntegralInRange(0, 3), columns = in.ConsumeIntegralInRange(0, 4);
+  for (int r = 0; r < rows; ++r) {
     table.BeginRow(columns);
-    for (int c = 0; c < columns; ++c) (void)table.AddCell(in.Piece('\x01').c_str());
+    for (int c = 0; c < columns; ++c) (void)table.AddCell(in.ConsumeRandomLengthString().c_str());
     table.EndRow();
   }
+  const std::string message = in.ConsumeRemainingBytesAsString();
   kelvorin::MergeBuffer out;
   kelvorin::StepFailure failure;
-  (void)kelvorin::MergeMessage(in.rest.data(), in.rest.size(), table, options, &out, &failure);
+  (void)kelvorin::MergeMessage(message.data(), message.size(), table, options, &out, &failure);
 }
 
 void Wrap(Input& in) {
-  auto margin = [](int b) {
-    return b == 0xff ? INT_MAX : b == 0xfe ? INT_MIN : static_cast<signed char>(b);
-  };
-  const int left = margin(in.Byte()) % 200, right = margin(in.Byte());
+  const int left = in.ConsumeIntegralInRange(-200, 200);
+  const int right =
+      in.ConsumeBool() ? in.ConsumeIntegral<int>() : in.ConsumeIntegralInRange(-9, 99);
+  const std::string cell = in.ConsumeRemainingBytesAsString();
   kelvorin::MergeBuffer out;
-  const std::string cell = in.Piece('\0');
   kelvorin::WrapCell(out, cell.data(), cell.size(), left, right);
 }
 
@@ -88,7 +73,7 @@ void (*const kTargets[])(Input&) = {Ini, Recipient, Merge, Wrap};
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Input in{std::string(reinterpret_cast<const char*>(data), size)};
+  Input in(data, size);
   kTargets[FUZZ_TARGET](in);
   return 0;
 }
