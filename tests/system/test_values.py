@@ -43,8 +43,9 @@ USERS, NO_DATA = ('PostgreSQL', 'MariaDB'), 'ERROR: no data was retrived'
 NAMED = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n'
 
 SOURCES = [  # log: after the query's line; merged: None, deleted; db: more of [Database]
-    dict(name='no result set', setup=['CREATE TABLE {t} (email TEXT, item TEXT)'], query="UPDATE {t} SET item = 'x' WHERE email = "
-         "'%recipient%'", log=['ERROR: SQL statement error, no coluns was retrived.', DELETED]),
+    dict(name='no result set', setup=['CREATE TABLE {t} (email TEXT, item TEXT)'],
+         query="UPDATE {t} SET item = 'x' WHERE email = '%recipient%'",
+         log=['ERROR: SQL statement error, no coluns was retrived.', DELETED]),
     dict(name='syntax error', query='SELEC 1', log=[DIAG, DELETED]),
     dict(name='named user', query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE],
          merged='[kelvorin]', db=NAMED, only=USERS),
