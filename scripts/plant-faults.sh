@@ -34,7 +34,7 @@ new:       false) {
 name: in-place-rewrite-not-restored
 file: src/merge/merge_writer.cpp
 tests: ^unit$
-old:   if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, &restoring);
+old:   if (!ok && platform::Rewind(file)) (void)WriteWhole(file, r.old, r.old_size, true, &restoring);
 new:
 
 name: rewrite-not-flushed
