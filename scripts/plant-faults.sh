@@ -224,8 +224,8 @@ new:          (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(c.si
 name: nul-in-value-accepted
 file: src/query/result_fetch.cpp
 tests: values_maria
-old:   return HoldsNoNul(text, length, i + 1, b.failure) ? text : nullptr;
-new:   return text;
+old:   return HoldsNoNul(value, length, i + 1, b.failure) ? value : nullptr;
+new:   return value;
 
 name: empty-user-sent-as-given
 file: src/query/odbc_connection.cpp
