@@ -5,13 +5,13 @@
 # libFuzzer's comparison tracing finds the markers and key names by itself in
 # seconds. A crash
 # leaves its input in build-fuzz/crashes/ and fails the script.
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: ini recipient merge wrap
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: ini recipient merge
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(ini recipient merge wrap)
+[ ${#targets[@]} -gt 0 ] || targets=(ini recipient merge)
 
 scripts/install-missing.sh clang libclang-rt-dev unixodbc-dev
 
