@@ -96,7 +96,7 @@ constexpr char kUsageBanner[] =
 }  // namespace
 
 int RunMain(int argc, char** argv) {
-  platform::KeepFreedMemory();
+  platform::ReuseFreedMemory();
   Places places;
   FindPlaces(places);
   InitLogPath(places.module[0] ? places.module : nullptr);

@@ -223,10 +223,10 @@ void SetBinaryOutput();
 void* Allocate(std::size_t n);
 void* Reallocate(void* block, std::size_t n);
 void Release(void* block);
-// Keeps the memory the process frees for its later blocks, large ones too,
-// instead of handing it back to the OS: a run frees the driver's rows just
-// before it builds the message, and every fresh page costs a page fault.
-void KeepFreedMemory();
+// Lets large blocks, like small ones, take memory the process freed before
+// rather than fresh pages from the OS, each of which costs a page fault: a
+// run frees the driver's rows just before it builds the message.
+void ReuseFreedMemory();
 
 // Local wall-clock time.
 struct LocalTime {

@@ -189,13 +189,12 @@ void SyncFolderOf(const char* path) {
 
 }  // namespace
 
-void KeepFreedMemory() {
-  // glibc maps blocks of 128 KiB and more on their own and unmaps them when
-  // freed, and gives the heap's free top back: a run's blocks stay well
-  // below these bounds.
-  constexpr int kKeep = 64 << 20;
-  (void)::mallopt(M_MMAP_THRESHOLD, kKeep);
-  (void)::mallopt(M_TRIM_THRESHOLD, kKeep);
+void ReuseFreedMemory() {
+  // glibc maps each block of 128 KiB and more on its own, in fresh pages.
+  // A free heap top of more than 128 KiB still goes back to the OS: kept as
+  // well, the driver's freed rows would only add to the peak where the run
+  // cannot reuse them (psqlODBC's, by 0.9 MiB at 5000 rows).
+  (void)::mallopt(M_MMAP_THRESHOLD, 64 << 20);
 }
 
 void Describe(int code, char* out, std::size_t cap) {

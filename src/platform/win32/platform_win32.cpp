@@ -134,8 +134,8 @@ constexpr DWORD kChunk = 1u << 30;
 
 }  // namespace
 
-// The Windows heap keeps what is freed for later blocks by itself.
-void KeepFreedMemory() {}
+// The Windows heap serves large blocks from what was freed by itself.
+void ReuseFreedMemory() {}
 
 void Describe(int code, char* out, std::size_t cap) {
   if (cap == 0) return;
