@@ -2,9 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "odbc_connection.h"
@@ -327,24 +327,32 @@ bool BindAndFetch(SQLHSTMT statement, RowBinding& b) {
 
 // By hand rather than by std::to_chars: the library's floating-point text
 // brings in libm, whose loading costs every run more than all its numbers.
-// A double times 100 is exact in the x87's 64-bit significand (the 53 bits
-// and the 7 of 100), so its hundredths and what is left behind them are
-// exact, and rounding them, halves to even, is printf's rounding. Doubles of
-// 1e16 and more are whole numbers, rare in a mail: printf writes them.
+// A double is a 53-bit whole number times a power of two, so 100 times it
+// is exact in 64 bits, and so are its hundredths and what is left behind
+// them; rounding that, halves to even, is printf's rounding. Doubles of 1e16
+// and more are whole numbers, rare in a mail: printf writes them.
 std::size_t FormatHundredths(double value, char* out) {
-  static_assert(std::numeric_limits<long double>::digits >= 64, "100 times a double is exact");
   const char* sign = std::signbit(value) ? "-" : "";
-  if (std::isnan(value) || std::isinf(value)) {
-    return static_cast<std::size_t>(
-        std::snprintf(out, kScratch, "%s%s", sign, std::isnan(value) ? "nan" : "inf"));
+  if (std::isnan(value) || std::isinf(value) || !(std::fabs(value) < 1e16)) {
+    const char* format = std::isnan(value) ? "%snan" : std::isinf(value) ? "%sinf" : "%s%.2f";
+    return static_cast<std::size_t>(std::snprintf(out, kScratch, format, sign, std::fabs(value)));
   }
-  const long double scaled = static_cast<long double>(std::fabs(value)) * 100;
-  if (!(scaled < 1e18L)) {
-    return static_cast<std::size_t>(std::snprintf(out, kScratch, "%.2f", value));
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int biased = static_cast<int>(bits >> 52 & 0x7FF);  // 0: subnormal
+  const std::uint64_t whole =
+      (bits & ((std::uint64_t{1} << 52) - 1)) | (biased ? std::uint64_t{1} << 52 : 0);
+  const int shift = 1075 - (biased ? biased : 1);  // |value| = whole / 2^shift
+  std::uint64_t hundredths = whole * 100;          // below 2^60
+  if (shift <= 0) {
+    hundredths <<= -shift;  // below 1e16: at most one place
+  } else {
+    const std::uint64_t rest =
+        shift > 60 ? hundredths : hundredths & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = shift > 61 ? ~std::uint64_t{0} : std::uint64_t{1} << (shift - 1);
+    hundredths = shift > 60 ? 0 : hundredths >> shift;
+    if (rest > half || (rest == half && hundredths % 2 == 1)) ++hundredths;
   }
-  unsigned long long hundredths = static_cast<unsigned long long>(scaled);
-  const long double rest = scaled - static_cast<long double>(hundredths);
-  if (rest > 0.5L || (rest == 0.5L && hundredths % 2 == 1)) ++hundredths;
   char* at = out;
   if (*sign != '\0') *at++ = '-';
   at = std::to_chars(at, out + kScratch, hundredths / 100).ptr;

@@ -32,7 +32,7 @@ TEST(DataAreaSizeTest, EveryNumericValueFitsItsArea) {
 // values that are no numbers.
 TEST(FormatHundredthsTest, WritesWhatTheLibraryWrites) {
   const double inf = std::numeric_limits<double>::infinity();
-  std::vector<double> values = {0.125,  0.375, -2.5e-3, 1.005, 0.005, 1e16, -1e16 + 2,
+  std::vector<double> values = {0.125,  0.375, -2.5e-3, 1.005, 0.005, 1e16, -1e16 + 2, 1e17,
                                 1.5e19, 1e300, -0.0,    inf,   -inf,  NAN,  -NAN};
   std::mt19937_64 random(11);
   for (int i = 0; i < 300000; ++i) {

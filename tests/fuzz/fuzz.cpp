@@ -6,6 +6,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -29,6 +30,7 @@ void Ini(Input& in) {
   const std::size_t n = ini.Read(section.c_str(), key.c_str(), "fb", out.data(), out.size());
   if (n >= out.size() || std::strlen(out.data()) != n) abort();  // the count is the value's
   ini.Keys(section.c_str(), keys.data(), keys.size());
+  std::remove(path.c_str());
 }
 
 void Recipient(Input& in) {
