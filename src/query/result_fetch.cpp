@@ -260,11 +260,12 @@ const char* ValueText(SQLHSTMT statement, RowBinding& b, SQLSMALLINT i, bool cut
                       SQLLEN* length) {
   const ColumnInfo& c = b.columns[i];
   *length = IndicatorOf(c, b.row_buffer);
-  const bool text = c.bound_type == SQL_C_CHAR && *length != SQL_NULL_DATA;
+  // Decided before the length is replaced by that of the text given back.
+  const bool from_driver = c.bound_type == SQL_C_CHAR && *length != SQL_NULL_DATA;
   const char* value = cut && IsCut(c, b.row_buffer)
                           ? ReadWhole(statement, static_cast<SQLUSMALLINT>(i + 1), b, length)
                           : CellText(c, b.row_buffer, scratch, length);
-  if (value == nullptr || !text) return value;
+  if (value == nullptr || !from_driver) return value;
   return HoldsNoNul(value, length, i + 1, b.failure) ? value : nullptr;
 }
 
