@@ -3,10 +3,9 @@
 #ifndef KELVORIN_TESTS_TEST_SUPPORT_H_
 #define KELVORIN_TESTS_TEST_SUPPORT_H_
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -14,17 +13,13 @@ namespace testing_support {
 
 // A new empty folder (its path ends in a separator), gone with the object.
 struct TempDir {
-  TempDir() {
-    static std::atomic<int> n{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    const auto name = "kelvorin-" + std::to_string(now) + "-" + std::to_string(n++);
-    path_ = (std::filesystem::temp_directory_path() / name / "").string();
-    std::filesystem::create_directories(path_);
-  }
+  TempDir() { std::filesystem::create_directories(path_); }
   ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + name; }
-  std::string path_;
+  const std::string path_ = (std::filesystem::temp_directory_path() /
+                             ("kelvorin-" + std::to_string(std::random_device{}())) / "")
+                                .string();
   std::error_code ignored_;
 };
 

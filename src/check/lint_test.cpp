@@ -8,9 +8,9 @@
 
 namespace {
 
-std::string Joined(const kelvorin::Findings& findings) {
+std::string Joined(const kelvorin::Findings& findings, const std::string& ini) {
   std::string text;
-  for (const auto& f : findings) text += f.where + ": " + f.text + "\n";
+  for (const auto& f : findings) text += (f.where == ini ? "ini" : f.where) + ": " + f.text + "\n";
   return text;
 }
 
@@ -31,7 +31,7 @@ TEST(LintTest, FindsEachProblemWithItsLine) {
                                  "DeleteOnErrors=\r\nHeaderGuard=Off\r\n");
   kelvorin::LintIni(ini.c_str(), &found);
   EXPECT_EQ(
-      Joined(found),
+      Joined(found, ini),
       "msg:1: placeholder %%6%% names no column: the query gives 5, so it is sent as written\n"
       "msg:2: row block, but the query gives no rows\n"
       "msg:2: placeholder %%7%% names no column: the query gives 5, so it is sent as written\n"
@@ -39,13 +39,12 @@ TEST(LintTest, FindsEachProblemWithItsLine) {
       "fails the merge of more than one row\n"
       "msg:2 merged: placeholder %%2%% left in the merged message\n"
       "two:1: placeholder %%1%% is outside every row block: only the first of the 2 rows fills it\n"
-      "two:2: row-block marker %k% has no partner: it is sent as it is, with the text after it\n" +
-          ini + ": [Database] Query is not a key the plug-in reads\n" + ini +
-          ": [Options] DeleteOnError is not a key the plug-in reads; did you mean "
-          "DeleteOnErrors?\n" +
-          ini + ": [Database] Request has 400 characters; the plug-in keeps the first 359\n" + ini +
-          ": [Options] DeleteOnErrors= is neither Yes nor No: the plug-in reads it as No\n" + ini +
-          ": [Options] HeaderGuard=Off is neither Yes nor No: the plug-in reads it as Yes\n");
+      "two:2: row-block marker %k% has no partner: it is sent as it is, with the text after it\n"
+      "ini: [Database] Query is not a key the plug-in reads\n"
+      "ini: [Options] DeleteOnError is not a key the plug-in reads; did you mean DeleteOnErrors?\n"
+      "ini: [Database] Request has 400 characters; the plug-in keeps the first 359\n"
+      "ini: [Options] DeleteOnErrors= is neither Yes nor No: the plug-in reads it as No\n"
+      "ini: [Options] HeaderGuard=Off is neither Yes nor No: the plug-in reads it as Yes\n");
 }
 
 }  // namespace

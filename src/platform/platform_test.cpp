@@ -26,22 +26,16 @@ constexpr char kMain[] =
     "Source = second\r\nNoEquals\r\nNoEquals=too late\r\nCommented2=real ; not a comment\r\n\r\n"
     "[database]\r\nRequest = in a later section of the same name\r\n";
 
-// A key read with a fallback into cap bytes (with the NUL); "fb": the fallback.
+// A key read from text with a fallback into cap bytes (with the NUL); "fb": the fallback.
 struct IniCase {
-  const char *file = "main", *section = "Database", *key, *fallback = "fb";
+  std::string text = kMain;
+  const char *section = "Database", *key, *fallback = "fb";
   std::size_t cap = 100;
   const char* read;
 };
 
 TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
   TempDir dir;
-  for (auto [name, text] : {std::pair<const char*, std::string>{"main", kMain},
-                            {"lf", "[Database]\nSource=lf only, no last line end"},
-                            {"bom", "\xEF\xBB\xBF[Database]\r\nSource=with bom\r\n"},
-                            {"spaced", "  [ Database ]  \r\nSource=padded\r\n"},
-                            {"nul", std::string("[Database]\r\nSource=ab\0cd\r\n", 24)}}) {
-    WriteFile(dir.File(name), text);
-  }
   const IniCase cases[] = {
       {.key = "Rowname", .read = "row"},
       {.key = "Quoted", .read = ""},
@@ -52,22 +46,23 @@ TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
       {.key = "NoEquals", .read = "fb"},
       {.key = "Commented2", .read = "real ; not a comment"},
       {.section = "DATABASE", .key = "source", .read = "shop"},
-      {.file = "lf", .key = "Source", .read = "lf only, no last line end"},
-      {.file = "bom", .key = "Source", .read = "with bom"},
-      {.file = "spaced", .key = "Source", .read = "padded"},
-      {.file = "nul", .key = "Source", .read = "fb"},
+      {.text = "[Database]\nSource=lf only", .key = "Source", .read = "lf only"},
+      {.text = "\xEF\xBB\xBF[Database]\r\nSource=bom\r\n", .key = "Source", .read = "bom"},
+      {.text = "  [ Database ]  \r\nSource=padded\r\n", .key = "Source", .read = "padded"},
+      {.text = std::string("[Database]\r\nSource=ab\0cd\r\n", 24), .key = "Source", .read = "fb"},
       // Values and fallbacks are cut.
       {.key = "LongQuoted", .fallback = "", .cap = 5, .read = "abcd"},
       {.key = "Missing", .fallback = "kelvorin", .cap = 4, .read = "kel"},
   };
   for (const IniCase& c : cases) {
+    const std::string path = dir.File(std::to_string(&c - cases));  // Wine caches by name
+    WriteFile(path, c.text);
     char out[200];
     std::memset(out, '#', sizeof out);
-    std::size_t n =
-        platform::Profile(dir.File(c.file).c_str()).Read(c.section, c.key, c.fallback, out, c.cap);
+    std::size_t n = platform::Profile(path.c_str()).Read(c.section, c.key, c.fallback, out, c.cap);
     EXPECT_EQ(std::string(out) + " " + std::to_string(n),
               std::string(c.read) + " " + std::to_string(std::strlen(c.read)))
-        << c.file << " " << c.key;
+        << c.text.substr(0, 12) << " " << c.key;
   }
 }
 
