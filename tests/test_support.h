@@ -1,5 +1,4 @@
-// Helpers of the unit tests, through the standard library so that they test
-// nothing of ours: a private folder, whole files.
+// The unit tests' helpers, through the standard library to test nothing of ours.
 #ifndef KELVORIN_TESTS_TEST_SUPPORT_H_
 #define KELVORIN_TESTS_TEST_SUPPORT_H_
 

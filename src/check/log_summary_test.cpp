@@ -10,8 +10,7 @@
 
 namespace {
 
-// Two instances interleaved, a failure with the OS's reason, one with its
-// diagnostics, and a query over two lines.
+// Two instances interleaved, failures with the OS's reason and with diagnostics, a two-line query.
 const char kLog[] =
     "23:59:58 31-12-2026 +++ Process: a.txt\r\n"
     "23:59:58 31-12-2026 +++ Process: b.txt\r\n"
@@ -47,10 +46,9 @@ std::string Stamp(int second) {
   return stamp;
 }
 
-// Runs of known outcome, one after another or mixed as instances at once mix
-// them, against the summary of a window: its runs are those started in it,
-// each completed or failed, and no failure is hidden; unmixed and with no
-// run killed (its missing end is in doubt), it is exact.
+// Runs of known outcome, one after another or mixed as instances at once mix them, against the
+// summary of a window: its runs are those started in it, each completed or failed, and no failure
+// is hidden; unmixed and with no run killed (its missing end is in doubt), it is exact.
 TEST(LogSummaryTest, AWindowCountsItsRunsAndHidesNoFailure) {
   const std::vector<std::vector<std::string>> ends = {
       // completed, three failures, killed

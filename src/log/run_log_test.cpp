@@ -12,8 +12,7 @@
 
 namespace {
 
-// The log's bytes with each line's stamp as "|": a line without one
-// continues the entry before it.
+// The log's bytes with each line's stamp as "|": a line without one continues the entry before it.
 std::string LogTexts(const std::string& path) {
   static const std::regex stamp("(^|\r\n)\\d\\d:\\d\\d:\\d\\d \\d\\d-\\d\\d-\\d{4} ");
   return std::regex_replace(testing_support::ReadFile(path), stamp, "|");
@@ -27,9 +26,8 @@ class RunLogTest : public ::testing::Test {
   kelvorin::RunLog log_;
 };
 
-// Texts up to 2000 characters go in whole, stamped, CR LF ended, line breaks
-// inside them kept; pairs join with one space below 1900 characters together,
-// the CR and LF of their values written as spaces.
+// Texts up to 2000 characters go in whole, stamped, CR LF ended, line breaks inside them kept;
+// pairs join with one space below 1900 characters together, their values' CR and LF as spaces.
 TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
   testing_support::WriteFile(path_, "old line\r\n");
   const std::string longest(2000, 'a'), label(1000, 'l'), v899(899, 'v'), v900(900, 'w');
@@ -49,8 +47,8 @@ TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
                                  label + " " + v899 + "|SELECT 1\r\nFROM t\r\n");
 }
 
-// Another process holding the log for a line must delay ours, not lose it;
-// one that never lets go costs about two seconds, then the line.
+// Another process holding the log for a line must delay ours, not lose it; one that never lets go
+// costs about two seconds, then the line.
 TEST_F(RunLogTest, WaitsForAnotherWriterAndGivesUpInTheEnd) {
   platform::File holder;
   ASSERT_TRUE(platform::OpenForAppend(path_.c_str(), &holder));

@@ -9,9 +9,8 @@
 
 namespace {
 
-// The wrap, slow and plain: words are runs without space, tab, CR or LF; a
-// word that would end past right starts a new line, indented by left (a
-// negative left by nothing).
+// The wrap, slow and plain: words are runs without space, tab, CR or LF; a word that would end past
+// right starts a new line, indented by left (a negative left by nothing).
 std::string Wrapped(const std::string& cell, int left, int right) {
   const long long start = std::max(left, 0);
   std::string out;
@@ -28,9 +27,8 @@ std::string Wrapped(const std::string& cell, int left, int right) {
   return out;
 }
 
-// Random cells (half of them words and spaces only, which the wrap takes a
-// line at a time), words and runs of blanks across the eight-byte blocks it
-// reads at once, between margins of every kind.
+// Random cells (half of them words and spaces only, which the wrap takes a line at a time), words
+// and runs of blanks across the eight-byte blocks it reads at once, between margins of every kind.
 TEST(WrapCellTest, LaysWordsOutAsTheModelDoes) {
   std::mt19937 random(5);
   for (int round = 0; round < 20000; ++round) {

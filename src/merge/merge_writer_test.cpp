@@ -20,9 +20,8 @@ class MergeWriterTest : public ::testing::Test {
  protected:
   ~MergeWriterTest() override { platform::fault::Reset(); }
 
-  // Writes message and merges rows into it (the nth call of op failing, when
-  // given; the replace refused for want of rights when in_place); the file's
-  // bytes afterwards, why it failed in failure_.
+  // Writes message and merges rows into it (the nth call of op failing, when given; the replace
+  // refused for want of rights when in_place); the file's bytes after, the reason in failure_.
   std::string Merge(const std::string& message, const Rows& rows, bool* ok, Op op = {}, int nth = 0,
                     bool in_place = false) {
     testing_support::WriteFile(path_, message);
@@ -45,9 +44,8 @@ class MergeWriterTest : public ::testing::Test {
   kelvorin::StepFailure failure_;
 };
 
-// Templates no generator makes: placeholders made of the template's text and
-// of values; a recipient line in a row block, taken only when the block is
-// written once.
+// Templates no generator makes: placeholders made of the template's text and of values; a recipient
+// line in a row block, taken only when the block is written once.
 TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
   struct MergeCase {
     std::string message, written;  // written "": refused, the message left as it was
@@ -68,11 +66,10 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
   }
 }
 
-// Whatever fails, the message is byte for byte what it was, the reason is
-// told (with the OS call that failed, on the message) and no temporary file
-// is left; past every failure the merge is written whole, and no longer than
-// it is. Where the replace is refused for want of rights the message is
-// rewritten in place: a failed write there must put the old text back.
+// Whatever fails, the message is byte for byte what it was, the reason is told (with the OS call
+// that failed, on the message) and no temporary file is left; past every failure the merge is
+// written whole, and no longer than it is. Where the replace is refused for want of rights the
+// message is rewritten in place: a failed write there must put the old text back.
 TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
   using kelvorin::OsCall;
   const std::string message = "Head\r\n%kelvorin%\r\n%%1%% %%2%%\r\n%kelvorin%\r\n";

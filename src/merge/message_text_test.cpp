@@ -11,8 +11,7 @@ namespace {
 
 using kelvorin::kRecipientCapacity;
 
-// Everything the program refuses or cuts before the database sees the address
-// is decided here, hostile addresses included.
+// Everything the program refuses or cuts before the database sees the address is decided here.
 TEST(ExtractRecipientTest, TakesTheFirstRecipientLineOnly) {
   const std::string longest(999, '\''), too_long(1000, 'a');
   struct RecipientCase {
@@ -55,8 +54,7 @@ TEST(SubstituteRecipientTest, ReplacesTheFirstTokenWithQuotesDoubled) {
     EXPECT_EQ(result ? std::string(result) : "<none>", c[2] ? c[2] : "<none>");
     kelvorin::FreeText(result);
   }
-  // With no memory the query must not run with its bare token: inside a LIKE
-  // pattern it would match other addresses.
+  // With no memory the query must not run with its bare token: in a LIKE it would match others.
   platform::fault::FailNth(platform::fault::Op::kAlloc, 1);
   char* result = nullptr;
   EXPECT_FALSE(kelvorin::SubstituteRecipient("a LIKE '%recipient%'", "x@y", &result));

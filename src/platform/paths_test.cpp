@@ -14,8 +14,8 @@ std::string P(std::string path) {
   return path;
 }
 
-// The INI and LOG files beside the program: its last three characters
-// replaced, or, for a bare Linux program name, ".INI" and ".LOG" added.
+// The INI and LOG files beside the program: its last three characters replaced, or, for a bare
+// Linux program name, ".INI" and ".LOG" added.
 TEST(PathsTest, SiblingsAndFoldersOfTheProgram) {
   const bool bare = platform::kSuffixBareProgramName;
   for (auto [module, sibling] :

@@ -1,6 +1,6 @@
-// The contract of platform.h, run unchanged against whichever backend is
-// built: natively on Linux, and under Wine for the Windows build, where the
-// INI cases go to the real GetPrivateProfileStringA. Both must agree.
+// The contract of platform.h, run unchanged against whichever backend is built: natively on Linux,
+// and under Wine for the Windows build, where the INI cases go to the real
+// GetPrivateProfileStringA. Both must agree.
 #include "platform.h"
 
 #include <gtest/gtest.h>
@@ -66,8 +66,8 @@ TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
   }
 }
 
-// The file operations the rest of the program builds on, with the share
-// modes that keep a message or the log from being written by two at once.
+// The file operations the rest of the program builds on, with the share modes that keep a message
+// or the log from being written by two at once.
 TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
   using enum platform::Status::Kind;
   TempDir dir;
@@ -106,10 +106,9 @@ TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
   EXPECT_FALSE(fs::exists(dir.File("new.txt")));
 }
 
-// The rewrite's two ways: a new file beside the target, of a name no longer
-// than it must be, that a folder's scan tells from messages (Linux: a dot
-// file), moved over it in one step with the target's permission bits; or the
-// target cut off in place.
+// The rewrite's two ways: a new file beside the target, of a name no longer than it must be, that a
+// folder's scan tells from messages (Linux: a dot file), moved over it in one step with the
+// target's permission bits; or the target cut off in place.
 TEST(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
   TempDir dir;
   const std::string target = dir.File("msg.txt") + std::string(200, 'n');

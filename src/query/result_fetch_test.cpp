@@ -11,9 +11,8 @@
 
 namespace {
 
-// The longest text of a NUMERIC(p, s) value is its sign, a zero or the
-// integer digits, the point and the fraction digits (-0.12345 for (5, 5)):
-// every one must fit its area with the NUL, or the driver cuts it.
+// The longest text of NUMERIC(p, s) is a sign, a zero or the integer digits, the point and the
+// fraction digits (-0.12345 for (5, 5)): each must fit its area with the NUL or be cut.
 TEST(DataAreaSizeTest, EveryNumericValueFitsItsArea) {
   for (SQLULEN precision = 1; precision <= 40; ++precision) {
     for (SQLULEN scale = 0; scale <= precision; ++scale) {
@@ -27,9 +26,8 @@ TEST(DataAreaSizeTest, EveryNumericValueFitsItsArea) {
   }
 }
 
-// The library's "%.2f" text is the model, for doubles of every size the
-// hundredths reach and past them, the halves that round to even, and the
-// values that are no numbers.
+// The library's "%.2f" text is the model, for doubles of every size the hundredths reach and past
+// them, the halves that round to even, and the values that are no numbers.
 TEST(FormatHundredthsTest, WritesWhatTheLibraryWrites) {
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> values = {0.125,  0.375, -2.5e-3, 1.005, 0.005, 1e16, -1e16 + 2, 1e17,

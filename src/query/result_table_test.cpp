@@ -13,9 +13,9 @@ namespace {
 
 using kelvorin::ResultTable;
 
-// Against a model: a cell is stored trimmed of spaces and tabs with SkipSpaces
-// on, with its length; the cells with their NULs never pass the cap (the one
-// that would is refused as too large); a cell without memory is refused.
+// Against a model: a cell is stored trimmed of spaces and tabs with SkipSpaces on, with its length;
+// cells and their NULs stay within the cap (one past it is refused as too large); a cell without
+// memory is refused.
 TEST(ResultTableTest, StoresWhatTheModelStores) {
   std::mt19937 random(1);
   for (int round = 0; round < 500; ++round) {

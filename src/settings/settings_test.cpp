@@ -13,8 +13,8 @@ namespace {
 const std::string kSep(1, platform::kPathSeparator);
 const std::string kOtherSep(1, platform::kPathSeparator == '/' ? '\\' : '/');
 
-// The settings a run takes, as "Key=value" words: only those that differ from
-// a run of Source=s and Request=q alone; <dir> stands for the program's folder.
+// The settings a run takes, as "Key=value" words: only those that differ from a run of Source=s and
+// Request=q alone; <dir> stands for the program's folder.
 std::string Taken(const kelvorin::Settings& s, const std::string& dir) {
   std::string request = s.Request;
   if (request.rfind(dir, 0) == 0) request.replace(0, dir.size(), "<dir>");

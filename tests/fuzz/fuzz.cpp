@@ -1,8 +1,7 @@
-// The libFuzzer targets, one per executable (FUZZ_TARGET: the index in
-// kTargets): memory faults under the sanitizers on any INI text, recipient
-// line, template and cells, which the merge wraps between random margins (the
-// wrap alone meets random cells in its unit property, sanitized too). Buffers
-// are heap blocks of their exact size, so that one byte past them is reported.
+// The libFuzzer targets, one per executable (FUZZ_TARGET: the index in kTargets): memory faults
+// under the sanitizers on any INI text, recipient line, template and cells, which the merge wraps
+// between random margins (the wrap alone meets random cells in its unit property, sanitized too).
+// Buffers are heap blocks of their exact size, so that one byte past them is reported.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
