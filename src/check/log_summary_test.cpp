@@ -76,9 +76,8 @@ TEST(LogSummaryTest, AWindowCountsItsRunsAndHidesNoFailure) {
       std::string text = (next < 0 ? "+++ Process: m#" : ends[outcome][next]) + "\n";
       if (text[text.size() - 2] == '#') text[text.size() - 2] = static_cast<char>('0' + run);
       if (++next == static_cast<int>(ends[outcome].size())) active.erase(active.begin() + pick);
-      for (std::size_t at; (at = text.find('\n')) != std::string::npos; text.erase(0, at + 1)) {
+      for (std::size_t at; (at = text.find('\n')) != std::string::npos; text.erase(0, at + 1))
         log += Stamp(second) + " " + text.substr(0, at) + "\r\n";
-      }
     }
     std::string summary;
     (void)kelvorin::SummariseLog(log, Stamp(from), Stamp(to), &summary);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <random>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -13,15 +14,12 @@ namespace {
 // right starts a new line, indented by left (a negative left by nothing).
 std::string Wrapped(const std::string& cell, int left, int right) {
   const long long start = std::max(left, 0);
-  std::string out;
-  long long column = -1;  // no word yet
-  for (std::size_t at = 0, end; (at = cell.find_first_not_of(" \t\r\n", at)) != cell.npos;
-       at = end) {
-    end = std::min(cell.find_first_of(" \t\r\n", at), cell.size());
-    const long long length = static_cast<long long>(end - at);
+  std::istringstream words(cell);
+  std::string out, word;
+  for (long long column = -1; words >> word;) {  // column -1: no word yet
+    const long long length = static_cast<long long>(word.size());
     const bool fits = column >= 0 && column + length <= right;
-    out += fits ? " " : (column < 0 ? "" : "\n") + std::string(start, ' ');
-    out += cell.substr(at, end - at);
+    out += (fits ? " " : (column < 0 ? "" : "\n") + std::string(start, ' ')) + word;
     column = (fits ? column + 1 : start) + length;
   }
   return out;

@@ -30,9 +30,8 @@ std::string Taken(const kelvorin::Settings& s, const std::string& dir) {
           "Source=s\nUsername=\nPassword=\nMarker=%kelvorin%\nRequest=<dir>q\nDeleteOnErrors=1\n"
           "SkipSpaces=1\nFormatLeft=0\nFormatRight=0\nHeaderGuard=1\nQuarantine=\nQueryTimeout=60");
   std::string text;
-  for (std::string line, other; std::getline(got, line) && std::getline(usual, other);) {
+  for (std::string line, other; std::getline(got, line) && std::getline(usual, other);)
     if (line != other) text += (text.empty() ? "" : " ") + line;
-  }
   return text;
 }
 

@@ -18,9 +18,7 @@
 
 namespace {
 
-using Input = FuzzedDataProvider;
-
-void Ini(Input& in) {
+void Ini(FuzzedDataProvider& in) {
   std::vector<char> out(in.ConsumeIntegralInRange(1, 64)), keys(in.ConsumeIntegralInRange(1, 256));
   const std::string section = in.ConsumeRandomLengthString(), key = in.ConsumeRandomLengthString();
   const std::string path = "/tmp/kelvorin-fuzz-" + std::to_string(getpid()) + ".ini";
@@ -32,7 +30,7 @@ void Ini(Input& in) {
   std::remove(path.c_str());
 }
 
-void Recipient(Input& in) {
+void Recipient(FuzzedDataProvider& in) {
   const std::string message = in.ConsumeRandomLengthString();
   const std::string query = in.ConsumeRemainingBytesAsString();
   std::vector<char> recipient(kelvorin::kRecipientCapacity);
@@ -43,7 +41,7 @@ void Recipient(Input& in) {
   }
 }
 
-void Merge(Input& in) {
+void Merge(FuzzedDataProvider& in) {
   kelvorin::ResultTable table(in.ConsumeBool());
   const std::string marker = "%" + in.ConsumeRandomLengthString(20) + "%";
   const kelvorin::MergeOptions options{marker.c_str(), in.ConsumeIntegralInRange(-40, 40),
@@ -60,12 +58,12 @@ void Merge(Input& in) {
   (void)kelvorin::MergeMessage(message.data(), message.size(), table, options, &out, &failure);
 }
 
-void (*const kTargets[])(Input&) = {Ini, Recipient, Merge};
+void (*const kTargets[])(FuzzedDataProvider&) = {Ini, Recipient, Merge};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Input in(data, size);
+  FuzzedDataProvider in(data, size);
   kTargets[FUZZ_TARGET](in);
   return 0;
 }
