@@ -21,8 +21,8 @@ class MergeWriterTest : public ::testing::Test {
   ~MergeWriterTest() override { platform::fault::Reset(); }
 
   // Writes message and merges rows into it (the nth call of op failing, when given; the replace
-  // refused for want of rights when in_place); the file's bytes after, the reason in failure_.
-  std::string Merge(const std::string& message, const Rows& rows, bool* ok, Op op = {}, int nth = 0,
+  // refused for want of rights when in_place): the file's bytes after; ok_, failure_ say how.
+  std::string Merge(const std::string& message, const Rows& rows, Op op = {}, int nth = 0,
                     bool in_place = false) {
     testing_support::WriteFile(path_, message);
     kelvorin::ResultTable table(true);
@@ -34,13 +34,14 @@ class MergeWriterTest : public ::testing::Test {
     platform::fault::FailNth(op, nth);
     if (in_place) platform::fault::FailNth(Op::kRename, 1);
     failure_ = {};
-    *ok = kelvorin::WriteMergedMessage(path_.c_str(), message.data(), message.size(), table, {},
+    ok_ = kelvorin::WriteMergedMessage(path_.c_str(), message.data(), message.size(), table, {},
                                        &failure_);
     return testing_support::ReadFile(path_);
   }
 
   testing_support::TempDir dir_;
   const std::string path_ = dir_.File("msg.txt");
+  bool ok_ = false;
   kelvorin::StepFailure failure_;
 };
 
@@ -59,9 +60,8 @@ TEST_F(MergeWriterTest, ExpandsBlocksAndFillsPlaceholders) {
       {.message = "S: x\r\n%kelvorin%\r\n<<< a@b\r\n%kelvorin%", .rows = {{"A"}, {"B"}}},
   };
   for (const MergeCase& c : cases) {
-    bool ok = false;
-    EXPECT_EQ(Merge(c.message, c.rows, &ok), c.written.empty() ? c.message : c.written);
-    EXPECT_EQ(ok ? "" : kelvorin::FailureText(failure_),
+    EXPECT_EQ(Merge(c.message, c.rows), c.written.empty() ? c.message : c.written);
+    EXPECT_EQ(ok_ ? "" : kelvorin::FailureText(failure_),
               c.written.empty() ? "ERROR: recipient line changed by the merge" : "");
   }
 }
@@ -87,11 +87,10 @@ TEST_F(MergeWriterTest, AFailedRewriteKeepsTheOldMessage) {
     for (int nth = 1;; ++nth) {  // every call of op in turn, until the merge gets past them all
       ASSERT_LT(nth, 9) << "the merge never succeeds";
       SCOPED_TRACE(static_cast<int>(op) * 100 + nth + (in_place ? 1000 : 0));
-      bool ok = false;
-      const std::string after = Merge(message, {{"A", "5"}, {"B", "7"}}, &ok, op, nth, in_place);
+      const std::string after = Merge(message, {{"A", "5"}, {"B", "7"}}, op, nth, in_place);
       platform::fault::Reset();
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
-      if (ok) {  // past the last call of op, which each file written (one, or two in place) makes
+      if (ok_) {  // past the last call of op, which each file written (one, or two in place) makes
         EXPECT_EQ(after, "Head\r\nA 5\r\nB 7\r\n");
         EXPECT_GT(nth, in_place ? 2 : 1);
         break;
