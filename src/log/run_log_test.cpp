@@ -12,17 +12,16 @@
 
 namespace {
 
-// The log's bytes with each line's stamp as "|": a line without one continues the entry before it.
-std::string LogTexts(const std::string& path) {
-  static const std::regex stamp("(^|\r\n)\\d\\d:\\d\\d:\\d\\d \\d\\d-\\d\\d-\\d{4} ");
-  return std::regex_replace(testing_support::ReadFile(path), stamp, "|");
-}
-
 class RunLogTest : public ::testing::Test {
  protected:
-  RunLogTest() : path_(dir_.File("run.LOG")) { log_.SetPath(path_.c_str()); }
+  RunLogTest() { log_.SetPath(path_.c_str()); }
+  // The log's bytes, each line's stamp as "|": a line without one continues the entry before it.
+  std::string Texts() const {
+    static const std::regex stamp("(^|\r\n)\\d\\d:\\d\\d:\\d\\d \\d\\d-\\d\\d-\\d{4} ");
+    return std::regex_replace(testing_support::ReadFile(path_), stamp, "|");
+  }
   testing_support::TempDir dir_;
-  std::string path_;
+  const std::string path_ = dir_.File("run.LOG");
   kelvorin::RunLog log_;
 };
 
@@ -42,9 +41,9 @@ TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
   log_.WritePair(label.c_str(), v899.c_str());
   log_.WritePair(label.c_str(), v900.c_str());
   log_.Write("SELECT 1\r\nFROM t");
-  EXPECT_EQ(LogTexts(path_), "old line|" + longest +
-                                 "|ERROR: can't load file q  .s q l|label only|value  only|" +
-                                 label + " " + v899 + "|SELECT 1\r\nFROM t\r\n");
+  EXPECT_EQ(Texts(), "old line|" + longest +
+                         "|ERROR: can't load file q  .s q l|label only|value  only|" + label + " " +
+                         v899 + "|SELECT 1\r\nFROM t\r\n");
 }
 
 // Another process holding the log for a line must delay ours, not lose it; one that never lets go
@@ -59,7 +58,7 @@ TEST_F(RunLogTest, WaitsForAnotherWriterAndGivesUpInTheEnd) {
   });
   log_.Write("after the wait");
   release.join();
-  EXPECT_EQ(LogTexts(path_), "|after the wait\r\n");
+  EXPECT_EQ(Texts(), "|after the wait\r\n");
 }
 
 }  // namespace
