@@ -54,7 +54,7 @@ TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
       {.key = "Missing", .fallback = "kelvorin", .cap = 4, .read = "kel"},
   };
   for (const IniCase& c : cases) {
-    const std::string path = dir.File(std::to_string(&c - cases));  // Wine caches by name
+    const std::string path = dir.File(std::to_string(&c - cases));  // Wine caches by name and mtime
     WriteFile(path, c.text);
     char out[200];
     std::memset(out, '#', sizeof out);
