@@ -15,9 +15,6 @@
 
 namespace {
 
-using testing_support::ReadFile;
-using testing_support::TempDir;
-using testing_support::WriteFile;
 namespace fs = std::filesystem;
 
 constexpr char kMain[] =
@@ -35,7 +32,7 @@ struct IniCase {
 };
 
 TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
-  TempDir dir;
+  testing_support::TempDir dir;
   const IniCase cases[] = {
       {.key = "Rowname", .read = "row"},
       {.key = "Quoted", .read = ""},
@@ -55,7 +52,7 @@ TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
   };
   for (const IniCase& c : cases) {
     const std::string path = dir.File(std::to_string(&c - cases));  // Wine caches by name and mtime
-    WriteFile(path, c.text);
+    testing_support::WriteFile(path, c.text);
     char out[200];
     std::memset(out, '#', sizeof out);
     std::size_t n = platform::Profile(path.c_str()).Read(c.section, c.key, c.fallback, out, c.cap);
@@ -69,7 +66,7 @@ TEST(ProfileTest, ReadsLikeTheWin32ProfileReader) {
 // or the log from being written by two at once.
 TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
   using enum platform::Status::Kind;
-  TempDir dir;
+  testing_support::TempDir dir;
   const std::string path = dir.File("shared.txt"), folder = dir.File("folder");
   fs::create_directory(folder);
   platform::File writer, reader, other;
@@ -109,9 +106,9 @@ TEST(FileTest, ShareModesKeepOutSecondWritersAndReadersOfAWrittenFile) {
 // folder's scan tells from messages (Linux: a dot file), moved over it in one step with the
 // target's permission bits; or the target cut off in place.
 TEST(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
-  TempDir dir;
+  testing_support::TempDir dir;
   const std::string target = dir.File("msg.txt") + std::string(200, 'n');
-  WriteFile(target, "old text");
+  testing_support::WriteFile(target, "old text");
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const fs::perms bits = fs::status(target).permissions();
   char temp[platform::kMaxPath + 64];
@@ -129,7 +126,7 @@ TEST(FileTest, TempFileBesideTheTargetReplacesItAndRewriteCutsItOff) {
   ASSERT_TRUE(platform::OpenForRewrite(target.c_str(), &f));
   EXPECT_TRUE(platform::WriteAll(f, "x", 1) && platform::EndHere(f));
   f.Close();
-  EXPECT_EQ(ReadFile(target), "x");
+  EXPECT_EQ(testing_support::ReadFile(target), "x");
   platform::FileFacts facts;
   ASSERT_TRUE(platform::DescribeFile(target.c_str(), &facts));
   EXPECT_TRUE(facts.size == 1 && facts.age_seconds >= 0 && facts.age_seconds < 600);
