@@ -62,6 +62,18 @@ def read(path):
         return f.read().decode('utf-8', 'surrogateescape')
 
 
+def shell(sh, **more):  # sh run as root in the program's folder; a tmpfs it mounts goes after
+    def arrange(d, t):
+        t.addCleanup(subprocess.run, ['umount', '-ql', d + '/spool'])
+        subprocess.run(sh, shell=True, cwd=d, check=True)
+    return dict(arrange=arrange, root=True, **more)
+
+
+def nobody(sh, **more):  # all but what sh takes away again handed to nobody
+    return shell('chown -R nobody:nogroup . && ' + sh, **more,
+                 prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
+
+
 def entries(log, folder):
     """The log's entries, stamps dropped: every line ends with CR LF, one without a stamp continues
     the entry before it (a query spans lines). The program's folder (Unix or Wine) reads <dir>/."""
@@ -144,18 +156,19 @@ class Case(unittest.TestCase):
         from defaults; root=True: only as root."""
         for row in rows:
             row = {**defaults, **row}
-            with self.subTest(row.pop('name')):
+            with self.subTest(row.pop('name', row.get('args'))):
                 if row.get('root') and os.geteuid() != 0:
                     self.skipTest('needs root')
                 self.row(**row)
 
     def row(self, log, msg, ini, query, message, path='msg.txt', args=None, files={}, left=(),
-            out='', root=False, **start):
+            out='', says='', root=False, **start):
         files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
         r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
                           args=[path] if args is None else args, **start)
         self.check(r, msg, log, left)
-        self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
+        self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')) and says in r.out + r.err,
+                        r.out + r.err)
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG, CAUSE in it: as they say."""

@@ -1,15 +1,15 @@
 """Faults around the Linux program: a failing disk (io_shim.c, or a small tmpfs that fills up), a
 kill at each step of the rewrite, rights taken away, odd messages, 200 instances at once. The
 message lies in spool/, which can get other rights or another disk than the program's folder."""
-import collections, os, subprocess
-from harness import Case, Db, DELETED, DIAG, DONE, OK2, entries, ini, read
+import collections, os
+from harness import Case, Db, DELETED, DIAG, DONE, KEEP, OK2, entries, ini, nobody, read, shell
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
 ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB, written in one call
 MERGED = 'First: %s.\r\n%sLast: 1.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
-OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts='[Options]\r\nDeleteOnErrors=No\r\n')
+OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts=KEEP)
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
@@ -31,28 +31,12 @@ def shim(plan, match='*spool/.*', **more):  # by default the temporary file besi
         'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
 
 
-def shell(sh, **more):  # sh run as root in the program's folder; a tmpfs it mounts goes after
-    def arrange(d, t):
-        t.addCleanup(subprocess.run, ['umount', '-ql', d + '/spool'])
-        subprocess.run(sh, shell=True, cwd=d, check=True)
-    return dict(arrange=arrange, root=True, **more)
-
-
-def nobody(sh, **more):  # all but what sh takes away again handed to nobody
-    return shell('chown -R nobody:nogroup . && ' + sh, **more,
-                 prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
-
-
 QUARANTINE = ini(opts='[Options]\r\nQuarantine=q\r\n')
 NO_FILE = [RAN[0], LOAD + '<dir>/query.sql',
            cause('No such file or directory', 'open', '<dir>/query.sql')]
 FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
-    dict(name='write: no space', log=WRITE(NOSPACE, 'write'), msg=OLD,
-         **shim('write:1:fail:28', ini=KEPT)),
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
     dict(name='short write', log=RAN + [DONE], msg=NEW, **shim('write:1:short:0')),
-    dict(name='flush: I/O error', log=WRITE('Input/output error', 'flush'), msg=OLD,
-         **shim('fsync:1:fail:5', ini=KEPT)),
     dict(name='rename: no space', log=WRITE(NOSPACE, 'rename'), msg=OLD,
          **shim('rename:1:fail:28', ini=KEPT)),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
