@@ -39,19 +39,17 @@ def value(name, type, merged, select='v', only=None):  # each value in a row of 
                 merged=''.join('[%s]\r\n' % m for _, m in values), only=only)
 
 
-USERS, NO_DATA = ('PostgreSQL', 'MariaDB'), 'ERROR: no data was retrived'
-NAMED = 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n'
+NO_DATA = 'ERROR: no data was retrived'
 
 SOURCES = [  # log: after the query's line; merged: None, deleted; db: more of [Database]
     dict(name='no result set', setup=['CREATE TABLE {t} (email TEXT, item TEXT)'],
          query="UPDATE {t} SET item = 'x' WHERE email = '%recipient%'",
          log=['ERROR: SQL statement error, no coluns was retrived.', DELETED]),
     dict(name='syntax error', query='SELEC 1', log=[DIAG, DELETED]),
-    dict(name='named user', query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE],
-         merged='[kelvorin]', db=NAMED, only=USERS),
     # No Username: the data source's own user, not the process's login name.
-    dict(name='data source user', query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE],
-         merged='[kelvorin]', only=USERS),
+    *(dict(name=name, query='SELECT {user}', body='[%%1%%]', log=[OK1, DONE], merged='[kelvorin]',
+           db=db, only=('PostgreSQL', 'MariaDB')) for name, db in (
+        ('named user', 'Username=kelvorin\r\nPassword=kelvorin-pw\r\n'), ('data source user', ''))),
     dict(name='6000 rows, 5000 merged', query='WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT '
          'n + 1 FROM c WHERE n < 6000) SELECT n FROM c ORDER BY n', log=[OK1, DONE],
          merged=''.join('[%d]\r\n' % n for n in range(1, 5001))),
