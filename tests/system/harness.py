@@ -75,6 +75,11 @@ def nobody(sh, **more):  # all but what sh takes away again handed to nobody
                  prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
 
 
+def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
+    return dict(**more, env={
+        'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
+
+
 def entries(log, folder):
     """The log's entries, stamps dropped: every line ends with CR LF, one without a stamp continues
     the entry before it (a query spans lines). The program's folder (Unix or Wine) reads <dir>/."""

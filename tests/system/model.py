@@ -62,10 +62,8 @@ def expand(text, rows, s, header):
     return out + text[at:]
 
 
-def skip_break(text):
-    """A marker's line break: one CR, then one LF."""
-    text = text[1:] if text[:1] == b'\r' else text
-    return text[1:] if text[:1] == b'\n' else text
+def skip_break(text):  # a marker's line break: one CR, then one LF
+    return text[len(re.match(rb'\r?\n?', text)[0]):]
 
 
 def merge(template, rows, s):

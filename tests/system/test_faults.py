@@ -2,7 +2,8 @@
 kill at each step of the rewrite, rights taken away, odd messages, 200 instances at once. The
 message lies in spool/, which can get other rights or another disk than the program's folder."""
 import collections, os
-from harness import Case, Db, DELETED, DIAG, DONE, KEEP, OK2, entries, ini, nobody, read, shell
+from harness import (Case, Db, DELETED, DIAG, DONE, KEEP, OK2, entries, ini, nobody, read, shell,
+                     shim)
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
@@ -14,7 +15,7 @@ QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
 LOAD, NOSPACE, DENIED = "ERROR: can't load file ", 'No space left on device', 'Permission denied'
-TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
+TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # msg on it
 LONG = "SELECT printf('%.512c', 'x')"  # SQLite's text areas: 512 bytes
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 
@@ -24,11 +25,6 @@ def cause(reason, call, path='spool/msg.txt'):  # the line after a failure that 
 
 
 WRITE = lambda reason, call: RAN + ['ERROR: file writing error', cause(reason, call)]
-
-
-def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
-    return dict(**more, env={
-        'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
 
 
 QUARANTINE = ini(opts='[Options]\r\nQuarantine=q\r\n')

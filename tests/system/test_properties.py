@@ -1,8 +1,8 @@
 """Properties of whole runs on SQLite for generated templates, rows and settings: the plug-in writes
 what model.py says, kelvorin-check previews it alike, and a kill leaves the old message or the whole
 new one."""
-import os
-from harness import CHECK, DONE, EXE, NAME, Case, assume, example, given, ini, raw, st
+import os, pathlib
+from harness import CHECK, DONE, KEEP, NAME, Case, assume, example, given, ini, raw, shim, st
 import model
 
 ADDRESS = b'ann@example.com'
@@ -56,7 +56,7 @@ def files(template, rows, keys):
         ', '.join('c%d' % j for j in range(len(rows[0]))), select)
     opts = ''.join('%s=%s\r\n' % (k, v) for k, v in keys.items() if k != 'Rowname')
     db = '' if keys['Rowname'] is None else 'Rowname=%s\r\n' % keys['Rowname']
-    return {'kelvorin.INI': ini(db, '[Options]\r\nDeleteOnErrors=No\r\n' + opts),
+    return {'kelvorin.INI': ini(db, KEEP + opts),
             'query.sql': query, 'msg.txt': template.decode('utf-8', 'surrogateescape')}
 
 
@@ -65,8 +65,7 @@ class Properties(Case):
         self.d = self.folder()
 
     def merge(self, case, prog=NAME, **start):  # the message (bytes), last log line, output
-        if os.path.exists(self.d + '/kelvorin.LOG'):
-            os.remove(self.d + '/kelvorin.LOG')
+        pathlib.Path(self.d, 'kelvorin.LOG').unlink(missing_ok=True)
         r = self.run_prog(files(*case), d=self.d, prog=prog, status=None, **start)
         return raw(r.msg), r.log and r.log[-1], raw(r.out)
 
@@ -83,9 +82,8 @@ class Properties(Case):
 
     @given(cases(), st.sampled_from(['write', 'fsync', 'rename']), st.integers(1, 8))
     def test_a_kill_leaves_the_old_or_the_whole_new_message(self, case, op, nth):
-        if EXE or 'KELVORIN_IO_SHIM' not in os.environ:
+        if 'KELVORIN_IO_SHIM' not in os.environ:
             self.skipTest('the kill shim preloads into Linux programs only')
-        env = {'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
-               'KELVORIN_FAULT': '%s:%d:kill:0:*[!G]' % (op, nth)}  # not the LOG
         merged = model.merge(case[0], case[1], options(case[2]))[0]
-        self.assertIn(self.merge(case, env=env)[0], (case[0], merged))
+        killed = self.merge(case, **shim('%s:%d:kill:0' % (op, nth), '*[!G]'))[0]  # not the LOG
+        self.assertIn(killed, (case[0], merged))

@@ -12,19 +12,16 @@ NO_RCPT = 'Subject: x\r\nHi\r\n'
 NO_RCPT_LOG = "ERROR: can't extract recipient email from message"
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
-NOT_MOVED = [PROCESS, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt", DELETED]
 SEP = '\\' if RUNNER else '/'
 MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP
 
 
-def not_moved(call_path):  # the message deleted, after the OS's reason for call_path
-    return NOT_MOVED[:3] + [CAUSE + call_path, DELETED]
-
-
-def quarantine(folder, **row):
-    """A failed run with Quarantine=folder; by default the message cannot go there: deleted."""
+def quarantine(folder, cause='', **row):
+    """A failed run with Quarantine=folder; by default the message cannot go there: deleted, after
+    the OS's reason for cause (a call and its path) if given."""
     return {'ini': ini(opts='[Options]\r\nQuarantine=%s\r\n' % folder), 'message': NO_RCPT,
-            'log': NOT_MOVED, 'msg': None, **row}
+            'log': [PROCESS, NO_RCPT_LOG, "ERROR: can't quarantine message file msg.txt"] + [
+                CAUSE + cause] * bool(cause) + [DELETED], 'msg': None, **row}
 
 
 ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
@@ -39,7 +36,6 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          msg=MSG, ini=ini(opts=KEEP), query=None),
     dict(name='empty message', log=[PROCESS, "ERROR: can't load file msg.txt", DELETED], msg=None,
          message=''),
-    dict(name='no recipient line', log=[PROCESS, NO_RCPT_LOG, DELETED], msg=None, message=NO_RCPT),
     dict(name='query without token runs as written', log=[PROCESS, "SELECT 'a', 'b'", OK2, DONE],
          msg=HEAD + 'b', query="SELECT 'a', 'b'", message=HEAD + '%%2%%'),
     dict(name='unknown data source', log=[PROCESS, QUERIED, DIAG, DELETED], msg=None,
@@ -52,9 +48,9 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
         'q', log=[PROCESS, NO_RCPT_LOG, MOVED], files={'q/msg.txt': 'earlier'},
         left=['q/msg.txt.1', 'q/msg.txt.1.reason'])),
     dict(name='no quarantine folder',
-         **quarantine('nowhere', log=not_moved('create <dir>/nowhere%smsg.txt.reason' % SEP))),
-    dict(name='quarantine on another volume', **quarantine(
-        'Z:\\dev\\shm' if RUNNER else '/dev/shm', log=not_moved('move msg.txt'))),
+         **quarantine('nowhere', 'create <dir>/nowhere%smsg.txt.reason' % SEP)),
+    dict(name='quarantine on another volume',
+         **quarantine('Z:\\dev\\shm' if RUNNER else '/dev/shm', 'move msg.txt')),
     # The host sends from the message's folder: a message moved there would go out unmerged.
     dict(name="quarantine is the message's folder", **quarantine('.')),
     dict(name='quarantine longer than kept',

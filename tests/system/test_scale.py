@@ -1,5 +1,5 @@
-"""On engines.sh --scale (primary, hot standby, PgBouncer before them): a mailing with a fault in its
-middle third, and the timeouts of a login and a query that never end."""
+"""On engines.sh --scale (primary, hot standby, PgBouncer before them): a mailing with a fault in
+its middle third, and the timeouts of a login and a query that never end."""
 import collections, os, re, socket, subprocess, time
 from harness import Case, Db, DIAG, DELETED, PROCESS, ini, read
 
