@@ -18,10 +18,8 @@ sqlite3 "$work/shop.db" "CREATE TABLE orders(email, name, order_no, title, amoun
 unset ODBCINI
 export ODBCSYSINI=$work
 cp /etc/odbcinst.ini "$work/"
-for arch in x86_64 i386; do
-  printf '[shop_%s]\nDriver=/usr/lib/%s-linux-gnu/odbc/libsqlite3odbc.so\nDatabase=%s\n' \
-    "$arch" "$arch" "$work/shop.db"
-done >"$work/odbc.ini"
+printf '[shop_%s]\nDriver=/usr/lib/%s-linux-gnu/odbc/libsqlite3odbc.so\nDatabase=%s\n' \
+  x86_64 x86_64 "$work/shop.db" i386 i386 "$work/shop.db" >"$work/odbc.ini"
 message() {  # a fresh message $1 in this folder, writable by the host user
   printf 'Subject: Your order\r\n<<< ann@example.com\r\n\r\nDear %%%%1%%%%: #%%%%2%%%% %%%%3%%%% EUR %%%%4%%%%\r\n' >"$1"
   chown nobody "$1"

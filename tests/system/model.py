@@ -70,11 +70,10 @@ def merge(template, rows, s):
     """The merged message and None, or None and the error line. The header (the template's text
     before its recipient line) and the rest are merged apart: no row block spans the line."""
     at, address = recipient_line(template)
-    head, rest = template[:at + 2], template[at + 2:]
-    columns = len(rows[0])
-    first = lambda header: lambda n: cell(rows, 0, n, s, header, False)
-    out_head = fill(expand(head, rows, s, True), columns, first(True))
-    out = out_head + fill(expand(rest, rows, s, False), columns, first(False))
+    part = lambda text, header: fill(expand(text, rows, s, header), len(rows[0]),
+                                     lambda n: cell(rows, 0, n, s, header, False))
+    out_head = part(template[:at + 2], True)
+    out = out_head + part(template[at + 2:], False)
     if recipient_line(out) != (len(out_head) - 2, address):
         return None, CHANGED
     return out, None

@@ -13,7 +13,6 @@ NO_RCPT_LOG = "ERROR: can't extract recipient email from message"
 BANNER = ('_{71}\nKelvorin v1\\.0.*\n.+\n={71}\n Plug-in for Vellumcast is designed for merging '
           'e-mails\n with database\\. See Vellumcast help system to learn more\\.\n_{71}\n')
 SEP = '\\' if RUNNER else '/'
-MOVED = '--- Errors occured, message was moved to <dir>/q%smsg.txt.1' % SEP
 
 
 def quarantine(folder, cause='', **row):
@@ -44,9 +43,9 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          msg=MERGED, path='real/target.txt', args=['link.txt'], left=['link.txt'],
          arrange=lambda d, t: os.symlink('real/target.txt', os.path.join(d, 'link.txt'))),
     # An earlier message of the same name stays: the new one takes the next free name.
-    dict(name='quarantined', **quarantine(
-        'q', log=[PROCESS, NO_RCPT_LOG, MOVED], files={'q/msg.txt': 'earlier'},
-        left=['q/msg.txt.1', 'q/msg.txt.1.reason'])),
+    dict(name='quarantined', **quarantine('q', log=[PROCESS, NO_RCPT_LOG, '--- Errors occured, '
+         'message was moved to <dir>/q%smsg.txt.1' % SEP], files={'q/msg.txt': 'earlier'},
+         left=['q/msg.txt.1', 'q/msg.txt.1.reason'])),
     dict(name='no quarantine folder',
          **quarantine('nowhere', 'create <dir>/nowhere%smsg.txt.reason' % SEP)),
     dict(name='quarantine on another volume',

@@ -31,12 +31,11 @@ VALUES = [  # a column of type holds each SQL literal, after a NULL; merged: wha
 
 
 def value(name, type, merged, select='v', only=None):  # each value in a row of its own
-    values = [('NULL', '<null>')] + list(merged.items())
-    rows = ', '.join('(%d, %s)' % (i, v) for i, (v, _) in enumerate(values))
-    return dict(name=name, setup=['CREATE TABLE {t} (k INTEGER, v %s)' % type,
-                                  'INSERT INTO {t} VALUES ' + rows],
-                query='SELECT %s FROM {t} ORDER BY k' % select, body=BLOCK, log=[OK1, DONE],
-                merged=''.join('[%s]\r\n' % m for _, m in values), only=only)
+    merged = {'NULL': '<null>', **merged}
+    rows = 'INSERT INTO {t} VALUES ' + ', '.join('(%d, %s)' % row for row in enumerate(merged))
+    return dict(name=name, only=only, query='SELECT %s FROM {t} ORDER BY k' % select,
+                setup=['CREATE TABLE {t} (k INTEGER, v %s)' % type, rows],
+                log=[OK1, DONE], merged=''.join('[%s]\r\n' % m for m in merged.values()))
 
 
 NO_DATA = 'ERROR: no data was retrived'
