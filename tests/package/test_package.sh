@@ -20,10 +20,8 @@ export ODBCSYSINI=$work
 cp /etc/odbcinst.ini "$work/"
 printf '[shop_%s]\nDriver=/usr/lib/%s-linux-gnu/odbc/libsqlite3odbc.so\nDatabase=%s\n' \
   x86_64 x86_64 "$work/shop.db" i386 i386 "$work/shop.db" >"$work/odbc.ini"
-message() {  # a fresh message $1 in this folder, writable by the host user
-  printf 'Subject: Your order\r\n<<< ann@example.com\r\n\r\nDear %%%%1%%%%: #%%%%2%%%% %%%%3%%%% EUR %%%%4%%%%\r\n' >"$1"
-  chown nobody "$1"
-}
+template='Subject: Your order\r\n<<< ann@example.com\r\n\r\nDear %%1%%: #%%2%% %%3%% EUR %%4%%\r\n'
+message() { printf '%b' "$template" >"$1" && chown nobody "$1"; }  # writable by the host user
 # A package's run ($2...) on messages in this folder: unconfigured, it keeps a message in
 # $quarantine; with Source=$1 in $ini it merges one and logs it in $log.
 mails() {

@@ -1,6 +1,5 @@
-"""Faults around the Linux program: a failing disk (io_shim.c, or a small tmpfs that fills up), a
-kill at each step of the rewrite, rights taken away, odd messages, 200 instances at once. The
-message lies in spool/, which can get other rights or another disk than the program's folder."""
+"""Faults around the Linux program: a failing disk (io_shim.c, or a small tmpfs), rights taken away,
+odd messages, 200 instances at once. The message lies in spool/, which can get other rights."""
 import collections, os
 from harness import (Case, Db, DELETED, DIAG, DONE, KEEP, OK2, entries, ini, nobody, read, shell,
                      shim)
@@ -84,12 +83,10 @@ class Faults(Case):
     def test_faults(self):
         self.rows(FAULTS, ini=ini(opts=KEEP), query=QUERY, message=OLD, path='spool/msg.txt')
 
-
-class Many(Case):
-    """200 instances (KELVORIN_CONCURRENT_RUNS) at once from one folder, INI and log, on one SQLite
-    database: every other one merges exactly its own rows, the rest find none and go to one
-    quarantine folder with their own log lines; every log line is there once, whole and stamped."""
     def test_at_once(self):
+        """200 instances (KELVORIN_CONCURRENT_RUNS) at once from one folder, INI, log and SQLite
+        database: every other one merges exactly its own rows, the rest find none and go to one
+        quarantine with their own log lines; every log line is there once, whole and stamped."""
         n, db = int(os.environ.get('KELVORIN_CONCURRENT_RUNS', 200)), Db('kelvorin_sqlite')
         self.addCleanup(db.rows, 'DROP TABLE IF EXISTS {t}')
         db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email TEXT, n INTEGER, item TEXT)',

@@ -1,6 +1,5 @@
-"""Properties of whole runs on SQLite for generated templates, rows and settings: the plug-in writes
-what model.py says, kelvorin-check previews it alike, and a kill leaves the old message or the whole
-new one."""
+"""Whole runs on SQLite for generated templates, rows and settings: the plug-in writes what model.py
+says, kelvorin-check previews it alike, a kill leaves the old message or the whole new one."""
 import os, pathlib
 from harness import CHECK, DONE, KEEP, NAME, Case, assume, example, given, ini, raw, shim, st
 import model

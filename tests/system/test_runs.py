@@ -30,9 +30,8 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
     dict(name='no INI', log=[PROCESS, CONF % 'Source', DELETED], msg=None, ini=None),
     dict(name='no Request', log=[PROCESS, CONF % 'Request', DELETED], msg=None,
          ini='[Database]\r\nSource=x\r\n' + KEEP),
-    dict(name='no query file, kept', log=[PROCESS, "ERROR: can't load file <dir>/query.sql",
-                                          CAUSE + 'open <dir>/query.sql'],
-         msg=MSG, ini=ini(opts=KEEP), query=None),
+    dict(name='no query file, kept', msg=MSG, ini=ini(opts=KEEP), query=None, log=[
+        PROCESS, "ERROR: can't load file <dir>/query.sql", CAUSE + 'open <dir>/query.sql']),
     dict(name='empty message', log=[PROCESS, "ERROR: can't load file msg.txt", DELETED], msg=None,
          message=''),
     dict(name='query without token runs as written', log=[PROCESS, "SELECT 'a', 'b'", OK2, DONE],
@@ -60,12 +59,6 @@ ROWS = [  # log: None, none at all; msg: the message afterwards, None: deleted
         path='spool/msg.txt', args=['spool'], files={'q/.keep': ''})),
 ]
 
-
-class Runs(Case):
-    def test_rows(self):
-        self.rows(ROWS, ini=ini(), query="SELECT '%recipient%'", message=MSG)
-
-
 # kelvorin-check: a clean template merges as the plug-in merges it, problems come with their lines,
 # a folder is tallied, a log summed up, nothing written. Each problem has its unit rows.
 CHECKED = "SELECT 'A', 'B' UNION ALL SELECT '%recipient%', 'D'"  # two rows for anyone
@@ -77,7 +70,6 @@ TALLY = ['3 messages in spool', 'would merge        2', 'would fail         1', 
 SUMMARY = ['runs               3', 'completed          2', 'failed             1',
            '1  ' + NO_RCPT_LOG, 'deleted            1', 'runs a minute: lowest ']
 TEMP = '~kelvorin-1-1.tmp' if RUNNER else '.kelvorin-AbC123'  # a killed run's, of 5 bytes
-
 
 ARGS = [  # the arguments, the exit status, a fragment of what it says, what else differs
     dict(args=['--help'], status=0, says='kelvorin-check FOLDER [--ini PATH]'),
@@ -99,8 +91,11 @@ ARGS = [  # the arguments, the exit status, a fragment of what it says, what els
 ])
 
 
-class Check(Case):
-    def test_folder_and_log(self):
+class Runs(Case):
+    def test_rows(self):
+        self.rows(ROWS, ini=ini(), query="SELECT '%recipient%'", message=MSG)
+
+    def test_check_folder_and_log(self):
         files = {'kelvorin.INI': ini(opts='[Options]\r\nQuarantine=spool\r\n'),
                  'query.sql': CHECKED, 'spool/a.txt': GOOD, 'spool/b.txt': BAD,
                  'spool/c.txt': 'no recipient\r\n', 'spool/.kelvorin-x': GOOD}
@@ -111,7 +106,7 @@ class Check(Case):
         out = self.run_prog({}, args=['--log', 'kelvorin.LOG'], d=r.d, prog=CHECK, status=1).out
         self.assertEqual([s for s in SUMMARY if s not in out], [], out)
 
-    def test_arguments(self):  # it writes nothing: no log, the message as it was
+    def test_check_arguments(self):  # it writes nothing: no log, the message as it was
         self.rows(ARGS, prog=CHECK, log=None, msg=MSG, out='(?s).*', ini=ini(),
                   query="SELECT '%recipient%'", message=MSG, files={
                       'plain.INI': ini().replace('query', 'plain'), 'plain.sql': "SELECT 'x'",

@@ -36,8 +36,8 @@ FAULTS = [  # begin before the middle third, end 2 s into it; causes: the SQL st
 ]
 
 
-class Mailing(Case):
-    def test_faults(self):
+class Scale(Case):
+    def test_mailing_faults(self):
         for fault in FAULTS:
             with self.subTest(fault['name']):
                 d, held = self.folder(), []
@@ -62,8 +62,6 @@ class Mailing(Case):
                 counts = {s: int(n) for n, s in re.findall(r'(\d+)  ERROR: SQL state - (\w+)', out)}
                 self.assertEqual((set(states), counts), (fault['causes'], dict(states)))
 
-
-class Timeouts(Case):
     def test_timeouts(self):  # each hangs without its timeout: the harness's limit fails it
         silent = socket.socket(socket.AF_UNIX)  # a server whose logins wait in its backlog
         silent.bind(ST + '/silent/.s.PGSQL.5999'), silent.listen(8), self.addCleanup(silent.close)
@@ -71,9 +69,8 @@ class Timeouts(Case):
         self.rows([dict(name='silent server', log=[PROCESS, 'SELECT 1', DIAG + '08001', DELETED],
                         msg=None, ini=ini(source='kelvorin_scale_silent')),
                    # Fresh server connections: none keeps a statement_timeout another client SET.
-                   dict(name='query stalls at the pooler', log=[PROCESS, 'SELECT pg_sleep(600)',
-                                                               DIAG + '57014', DELETED],
-                        msg=None, query='SELECT pg_sleep(600)',
+                   dict(name='query stalls at the pooler', msg=None, query='SELECT pg_sleep(600)',
+                        log=[PROCESS, 'SELECT pg_sleep(600)', DIAG + '57014', DELETED],
                         arrange=lambda *_: sh(ADMIN + 'RECONNECT')(()),
                         ini=ini(opts=Q + 'QueryTimeout=1\r\n', source='kelvorin_scale_pooler'))],
                   query='SELECT 1', message='S\r\n<<< a@example.com\r\n')

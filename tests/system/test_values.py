@@ -80,10 +80,9 @@ OTHERS = [('bob@example.com', 'LEAK-BOB-1'), ('bob@example.com', 'LEAK-BOB-2'),
 
 
 class Values(Case):
-    @classmethod
-    def setUpClass(cls):
-        cls.db = Db()
-        cls.addClassCleanup(cls.db.rows, 'DROP TABLE IF EXISTS {t}')
+    def setUp(self):
+        self.db = Db()
+        self.addCleanup(self.db.rows, 'DROP TABLE IF EXISTS {t}')
 
     def test_rows(self):
         for row in [value(**v) for v in VALUES] + SOURCES:
