@@ -87,7 +87,5 @@ def spans_line(template, s):
         close = template.find(m, open_ + len(m))
         if open_ < end and (close if close >= 0 else open_) + len(m) > start:
             return True
-        if close < 0:
-            return False
-        pos = close + len(m)
+        pos = close + len(m) if close >= 0 else len(template)
     return False

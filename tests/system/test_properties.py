@@ -19,7 +19,7 @@ def cases(draw):
     line, which is the template's first."""
     rowname = draw(st.sampled_from([None, '', 'kelvorin', 'r', '1', '%']))
     keys = {'Rowname': rowname, **draw(st.fixed_dictionaries({}, optional=KEYS))}
-    marker = b'%' + (b'kelvorin' if rowname is None else rowname.encode()) + b'%'
+    marker = options(keys).marker
     text = lambda more: st.lists(st.one_of(st.sampled_from(PLAIN + more), st.sampled_from(
         FILLED + [marker])), max_size=4).map(b''.join)
     part = lambda more: st.lists(st.one_of(text(more), text(more).map(
@@ -39,8 +39,7 @@ def cases(draw):
 
 
 def options(keys):
-    rowname = keys['Rowname']
-    return model.options(b'kelvorin' if rowname is None else rowname.encode(),
+    return model.options(b'kelvorin' if keys['Rowname'] is None else keys['Rowname'].encode(),
                          keys.get('FormatLeft', 0), keys.get('FormatRight', 0),
                          keys.get('SkipSpaces', 'Yes').lower() == 'yes',
                          keys.get('HeaderGuard') != 'No')

@@ -1,6 +1,5 @@
-"""Either program (Linux, or the .exe under Wine): run outcomes (the banner, configuration errors,
-the error policy, the quarantine, the log, message paths a host may hand over), and kelvorin-check
-beside it. Rows merge on SQLite, where a SELECT needs no table."""
+"""Either program (Linux, or the .exe under Wine) and kelvorin-check beside it: run outcomes, the
+error policy, the quarantine, message paths a host may hand over; on SQLite, no table needed."""
 import os
 from harness import (CAUSE, CHECK, Case, DELETED, DIAG, DONE, HEAD, KEEP, OK1, OK2, PROCESS, RUNNER,
                      ini, nobody)
