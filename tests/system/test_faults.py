@@ -13,7 +13,7 @@ OLD, NEW = HEAD + BODY, HEAD + MERGED
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
-LOAD, NOSPACE, DENIED = "ERROR: can't load file ", 'No space left on device', 'Permission denied'
+FULL, DENIED, WRITING = 'No space left on device', 'Permission denied', 'ERROR: file writing error'
 TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # msg on it
 LONG = "SELECT printf('%.512c', 'x')"  # SQLite's text areas: 512 bytes
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
@@ -23,22 +23,19 @@ def cause(reason, call, path='spool/msg.txt'):  # the line after a failure that 
     return 'ERROR: %s [%s %s]' % (reason, call, path)
 
 
-WRITE = lambda reason, call: RAN + ['ERROR: file writing error', cause(reason, call)]
-
-
 QUARANTINE = ini(opts='[Options]\r\nQuarantine=q\r\n')
-NO_FILE = [RAN[0], LOAD + '<dir>/query.sql',
+NO_FILE = [RAN[0], "ERROR: can't load file <dir>/query.sql",
            cause('No such file or directory', 'open', '<dir>/query.sql')]
 FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted; errors keep it
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
     dict(name='short write', log=RAN + [DONE], msg=NEW, **shim('write:1:short:0')),
-    dict(name='rename: no space', log=WRITE(NOSPACE, 'rename'), msg=OLD,
+    dict(name='rename: no space', log=RAN + [WRITING, cause(FULL, 'rename')], msg=OLD,
          **shim('rename:1:fail:28')),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
     dict(name='folder flush refused', log=RAN + [DONE], msg=NEW,
          **shim('fsync:1:fail:5', '*/spool')),
-    dict(name='no inode left', log=WRITE(NOSPACE, 'create') + [DELETED], msg=None, ini=ini(),
-         **shell(TMPFS % 'nr_inodes=2')),
+    dict(name='no inode left', log=RAN + [WRITING, cause(FULL, 'create'), DELETED], msg=None,
+         ini=ini(), **shell(TMPFS % 'nr_inodes=2')),
     dict(name='message read-only', msg=OLD, **nobody('chmod 444 spool/*'),
          log=RAN + ["ERROR: can't overwrite message file", cause(DENIED, 'open')]),
     dict(name='message folder not writable', log=RAN + [DONE], msg=NEW,
