@@ -1,7 +1,7 @@
 """Runs a built program as the mailing host does, from a fresh folder with its INI, query file and
 message, and hands back what the run left. KELVORIN_PROGRAM: the program (kelvorin-check beside it);
 KELVORIN_RUNNER: what runs it (Wine for the .exe); KELVORIN_DSN: a table's data source."""
-import os, re, shutil, signal, subprocess, sys, tempfile, unittest
+import os, pathlib, re, shutil, signal, subprocess, sys, tempfile, unittest
 from types import SimpleNamespace
 try:  # status 77: ctest reports the table skipped
     import pyodbc
@@ -13,12 +13,12 @@ PROG, RUNNER = os.environ['KELVORIN_PROGRAM'], os.environ.get('KELVORIN_RUNNER')
 EXE = '.exe' if PROG.endswith('.exe') else ''  # the copies keep their names: they name INI and log
 NAME, CHECK = 'kelvorin' + EXE, 'kelvorin-check' + EXE
 DSN = os.environ.get('KELVORIN_DSN', 'kelvorin_sqlite')
-if not os.path.exists(os.environ['ODBCINI']):  # scripts/test.sh removes it as it stops the servers
-    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % os.environ['ODBCINI'])
-with open(os.environ['ODBCINI']) as f:  # plain ctest: the build's odbc.ini has SQLite alone
-    if not re.search(r'^\[%s\]' % DSN, f.read(), re.M):
-        sys.exit(print('skipped: no data source %s in %s; scripts/test.sh starts the servers'
-                       % (DSN, f.name)) or 77)
+SOURCES = pathlib.Path(os.environ['ODBCINI'])
+if not SOURCES.exists():  # scripts/test.sh removes it as it stops the servers
+    raise SystemExit('no test data sources (%s): scripts/test.sh starts them' % SOURCES)
+if not re.search(r'^\[%s\]' % DSN, SOURCES.read_text(), re.M):  # plain ctest: SQLite alone
+    sys.exit(print('skipped: no data source %s in %s; scripts/test.sh starts the servers'
+                   % (DSN, SOURCES)) or 77)
 # A fixed set of generated examples; KELVORIN_PROPERTY_EXAMPLES=N explores N new ones.
 EXPLORE = int(os.environ.get('KELVORIN_PROPERTY_EXAMPLES', 0))
 settings.register_profile('kelvorin', deadline=None, database=None, derandomize=not EXPLORE,
@@ -27,8 +27,7 @@ settings.register_profile('kelvorin', deadline=None, database=None, derandomize=
                           suppress_health_check=list(HealthCheck))
 settings.load_profile('kelvorin')
 DONE, OK1, OK2 = 'Complete!', 'SQL OK (1)', 'SQL OK (2)'
-PROCESS = '+++ Process: msg.txt'
-DELETED = '--- Errors occured, message was deleted'
+PROCESS, DELETED = '+++ Process: msg.txt', '--- Errors occured, message was deleted'
 DIAG = '<diag>'  # in an expected log: one or more ODBC records; DIAG + '01004' names a state
 CAUSE = '<cause>'  # CAUSE + 'open x': the OS's reason, in its own words, why "open x" failed
 HEAD, KEEP = 'Subject: Your orders\r\n<<< ann@example.com\r\n', '[Options]\r\nDeleteOnErrors=No\r\n'
@@ -57,9 +56,28 @@ def u8(s):
     return '{u8:%s}' % raw(s).hex().upper()
 
 
-def read(path):
-    with open(path, 'rb') as f:
-        return f.read().decode('utf-8', 'surrogateescape')
+def read(path):  # None: no such file
+    try:
+        return pathlib.Path(path).read_bytes().decode('utf-8', 'surrogateescape')
+    except FileNotFoundError:
+        return None
+
+
+def shell(sh, **more):  # sh run as root in the program's folder; a tmpfs it mounts goes after
+    def arrange(d, t):
+        t.addCleanup(subprocess.run, ['umount', '-ql', d + '/spool'])
+        subprocess.run(sh, shell=True, cwd=d, check=True)
+    return dict(arrange=arrange, root=True, **more)
+
+
+def nobody(sh, **more):  # all but what sh takes away again handed to nobody
+    return shell('chown -R nobody:nogroup . && ' + sh, **more,
+                 prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
+
+
+def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
+    return dict(**more, env={
+        'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
 
 
 def entries(log, folder):
@@ -104,8 +122,7 @@ class Case(unittest.TestCase):
         d = d or self.folder()
         for name, data in files.items():
             os.makedirs(os.path.dirname(os.path.join(d, name)), exist_ok=True)
-            with open(os.path.join(d, name), 'wb') as f:
-                f.write(raw(data))
+            pathlib.Path(d, name).write_bytes(raw(data))
         if arrange:
             arrange(d, self)
         argv = list(prefix) + [RUNNER] * bool(RUNNER) + [os.path.join(d, prog)] + list(args)
@@ -128,13 +145,12 @@ class Case(unittest.TestCase):
             f.close()
         if status is not None:
             self.assertEqual(p.returncode, status, err)
-        d, log, skip = p.d, os.path.join(p.d, 'kelvorin.LOG'), {'kelvorin.LOG', NAME, CHECK}
+        d, log = p.d, read(os.path.join(p.d, 'kelvorin.LOG'))
         left = [os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs]
         return SimpleNamespace(
-            msg=read(os.path.join(d, path)) if os.path.lexists(os.path.join(d, path)) else None,
-            log=entries(read(log), d) if os.path.exists(log) else None, out=out, err=err, d=d,
-            left=sorted(re.sub(r'kelvorin-\w{6}$', 'kelvorin-XXXXXX', f) for f in left
-                        if f not in skip and f not in p.files))  # a temporary file by its pattern
+            msg=read(os.path.join(d, path)), log=log and entries(log, d), out=out, err=err, d=d,
+            left=sorted(re.sub(r'kelvorin-\w{6}$', 'kelvorin-XXXXXX', f) for f in left if f not in
+                        {'kelvorin.LOG', NAME, CHECK, *p.files}))  # a temporary file by its pattern
 
     def run_prog(self, files, path='msg.txt', status=0, **start):
         return self.finish(self.start(files, **start), path, status)
@@ -144,18 +160,19 @@ class Case(unittest.TestCase):
         from defaults; root=True: only as root."""
         for row in rows:
             row = {**defaults, **row}
-            with self.subTest(row.pop('name')):
+            with self.subTest(row.pop('name', row.get('args'))):
                 if row.get('root') and os.geteuid() != 0:
                     self.skipTest('needs root')
                 self.row(**row)
 
     def row(self, log, msg, ini, query, message, path='msg.txt', args=None, files={}, left=(),
-            out='', root=False, **start):
+            out='', says='', root=False, **start):
         files = {'kelvorin.INI': ini, 'query.sql': query, path: message, **files}
         r = self.run_prog({k: v for k, v in files.items() if v is not None}, path=path,
                           args=[path] if args is None else args, **start)
         self.check(r, msg, log, left)
-        self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')), r.out)
+        self.assertTrue(re.fullmatch(out, r.out.replace('\r', '')) and says in r.out + r.err,
+                        r.out + r.err)
 
     def check(self, r, msg, log, left=()):
         """msg None: deleted. log None: no log at all; DIAG, CAUSE in it: as they say."""

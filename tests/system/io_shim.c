@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 static char op[8], action[8], match[512] = "*";
-static long nth, calls; /* calls: matching calls of op so far */
+static long nth, calls;          /* calls: matching calls of op so far */
 static int error_number, warned; /* warned: the last SQLFetch was made to warn */
 
 __attribute__((constructor)) static void ReadPlan(void) {
@@ -41,31 +41,28 @@ static int Fails(const char* name, const char* path, int fd) {
   return 1;
 }
 
+#define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+
 ssize_t write(int fd, const void* data, size_t n) {
-  ssize_t (*real)(int, const void*, size_t) = dlsym(RTLD_NEXT, "write");
-  if (!Fails("write", NULL, fd)) return real(fd, data, n);
-  if (strcmp(action, "short") == 0) return real(fd, data, calls == nth && n > 1 ? n / 2 : n);
+  if (!Fails("write", NULL, fd)) return REAL(write)(fd, data, n);
+  if (strcmp(action, "short") == 0) return REAL(write)(fd, data, calls == nth && n > 1 ? n / 2 : n);
   return -1;
 }
 
 int fsync(int fd) {
-  int (*real)(int) = dlsym(RTLD_NEXT, "fsync");
-  return Fails("fsync", NULL, fd) ? -1 : real(fd);
+  return Fails("fsync", NULL, fd) ? -1 : REAL(fsync)(fd);
 }
 
 int rename(const char* from, const char* to) {
-  int (*real)(const char*, const char*) = dlsym(RTLD_NEXT, "rename");
-  return Fails("rename", from, -1) ? -1 : real(from, to);
+  return Fails("rename", from, -1) ? -1 : REAL(rename)(from, to);
 }
 
 int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
-  int (*real)(int, const char*, int, const char*, unsigned) = dlsym(RTLD_NEXT, "renameat2");
-  return Fails("move", from, -1) ? -1 : real(from_folder, from, to_folder, to, flags);
+  return Fails("move", from, -1) ? -1 : REAL(renameat2)(from_folder, from, to_folder, to, flags);
 }
 
 SQLRETURN SQLFetch(SQLHSTMT statement) {
-  SQLRETURN (*real)(SQLHSTMT) = dlsym(RTLD_NEXT, "SQLFetch");
-  SQLRETURN rc = real(statement);
+  SQLRETURN rc = REAL(SQLFetch)(statement);
   warned = SQL_SUCCEEDED(rc) && strcmp(op, "fetch") == 0 && ++calls == nth;
   if (warned && strcmp(action, "hide") == 0) return warned = 0, SQL_SUCCESS;
   return warned ? SQL_SUCCESS_WITH_INFO : rc;
@@ -73,10 +70,8 @@ SQLRETURN SQLFetch(SQLHSTMT statement) {
 
 SQLRETURN SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
                         SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT capacity, SQLSMALLINT* n) {
-  SQLRETURN (*real)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*,
-                    SQLSMALLINT, SQLSMALLINT*) = dlsym(RTLD_NEXT, "SQLGetDiagRec");
   if (!warned || type != SQL_HANDLE_STMT)
-    return real(type, handle, record, state, native, text, capacity, n);
+    return REAL(SQLGetDiagRec)(type, handle, record, state, native, text, capacity, n);
   if (record > 1) return SQL_NO_DATA;
   snprintf((char*)state, 6, "%.5s", match);
   *native = 0; /* the program passes both */

@@ -62,21 +62,18 @@ def expand(text, rows, s, header):
     return out + text[at:]
 
 
-def skip_break(text):
-    """A marker's line break: one CR, then one LF."""
-    text = text[1:] if text[:1] == b'\r' else text
-    return text[1:] if text[:1] == b'\n' else text
+def skip_break(text):  # a marker's line break: one CR, then one LF
+    return text[len(re.match(rb'\r?\n?', text)[0]):]
 
 
 def merge(template, rows, s):
     """The merged message and None, or None and the error line. The header (the template's text
     before its recipient line) and the rest are merged apart: no row block spans the line."""
     at, address = recipient_line(template)
-    head, rest = template[:at + 2], template[at + 2:]
-    columns = len(rows[0])
-    first = lambda header: lambda n: cell(rows, 0, n, s, header, False)
-    out_head = fill(expand(head, rows, s, True), columns, first(True))
-    out = out_head + fill(expand(rest, rows, s, False), columns, first(False))
+    part = lambda text, header: fill(expand(text, rows, s, header), len(rows[0]),
+                                     lambda n: cell(rows, 0, n, s, header, False))
+    out_head = part(template[:at + 2], True)
+    out = out_head + part(template[at + 2:], False)
     if recipient_line(out) != (len(out_head) - 2, address):
         return None, CHANGED
     return out, None
@@ -90,7 +87,5 @@ def spans_line(template, s):
         close = template.find(m, open_ + len(m))
         if open_ < end and (close if close >= 0 else open_) + len(m) > start:
             return True
-        if close < 0:
-            return False
-        pos = close + len(m)
+        pos = close + len(m) if close >= 0 else len(template)
     return False

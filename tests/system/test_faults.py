@@ -1,20 +1,20 @@
-"""Faults around the Linux program: a failing disk (io_shim.c, or a small tmpfs that fills up), a
-kill at each step of the rewrite, rights taken away, odd messages, 200 instances at once. The
-message lies in spool/, which can get other rights or another disk than the program's folder."""
-import collections, os, subprocess
-from harness import Case, Db, DELETED, DIAG, DONE, OK2, entries, ini, read
+"""Faults around the Linux program: a failing disk (io_shim.c, or a small tmpfs), rights taken away,
+odd messages, 200 instances at once. The message lies in spool/, which can get other rights."""
+import collections, os
+from harness import (Case, Db, DELETED, DIAG, DONE, KEEP, OK2, entries, ini, nobody, read, shell,
+                     shim)
 
 HEAD = 'From: Shop <shop@example.com>\r\nSubject: Your items\r\n<<< ann@example.com\r\n\r\n'
 BODY = 'First: %%2%%.\r\n%kelvorin%\r\n  No. %%1%%: %%2%%\r\n%kelvorin%\r\nLast: %%1%%.\r\n'
 ITEM = 'item %d ' + 'x' * 600  # 5000 rows, 3.2 MB, written in one call
 MERGED = 'First: %s.\r\n%sLast: 1.\r\n' % (ITEM % 1, ''.join(
     '  No. %d: %s\r\n' % (n, ITEM % n) for n in range(1, 5001)))
-OLD, NEW, KEPT = HEAD + BODY, HEAD + MERGED, ini(opts='[Options]\r\nDeleteOnErrors=No\r\n')
+OLD, NEW = HEAD + BODY, HEAD + MERGED
 QUERY = ("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 5000) SELECT n, "
          "printf('item %d %.600c', n, 'x') FROM c WHERE '%recipient%' = 'ann@example.com'")
 RAN = ['+++ Process: spool/msg.txt', QUERY.replace('%recipient%', 'ann@example.com'), OK2]
-LOAD, NOSPACE, DENIED = "ERROR: can't load file ", 'No space left on device', 'Permission denied'
-TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # message on it
+FULL, DENIED, WRITING = 'No space left on device', 'Permission denied', 'ERROR: file writing error'
+TMPFS = 'mv spool/msg.txt . && mount -t tmpfs -o %s tmpfs spool && mv msg.txt spool'  # msg on it
 LONG = "SELECT printf('%.512c', 'x')"  # SQLite's text areas: 512 bytes
 FILLER = ('f' * 62 + '\r\n') * (100 << 14)  # 100 MB
 
@@ -23,55 +23,29 @@ def cause(reason, call, path='spool/msg.txt'):  # the line after a failure that 
     return 'ERROR: %s [%s %s]' % (reason, call, path)
 
 
-WRITE = lambda reason, call: RAN + ['ERROR: file writing error', cause(reason, call)]
-
-
-def shim(plan, match='*spool/.*', **more):  # by default the temporary file beside the message
-    return dict(**more, env={
-        'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'], 'KELVORIN_FAULT': plan + ':' + match})
-
-
-def shell(sh, **more):  # sh run as root in the program's folder; a tmpfs it mounts goes after
-    def arrange(d, t):
-        t.addCleanup(subprocess.run, ['umount', '-ql', d + '/spool'])
-        subprocess.run(sh, shell=True, cwd=d, check=True)
-    return dict(arrange=arrange, root=True, **more)
-
-
-def nobody(sh, **more):  # all but what sh takes away again handed to nobody
-    return shell('chown -R nobody:nogroup . && ' + sh, **more,
-                 prefix=['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups'])
-
-
 QUARANTINE = ini(opts='[Options]\r\nQuarantine=q\r\n')
-NO_FILE = [RAN[0], LOAD + '<dir>/query.sql',
+NO_FILE = [RAN[0], "ERROR: can't load file <dir>/query.sql",
            cause('No such file or directory', 'open', '<dir>/query.sql')]
-FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
-    dict(name='write: no space', log=WRITE(NOSPACE, 'write'), msg=OLD,
-         **shim('write:1:fail:28', ini=KEPT)),
+FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted; errors keep it
     # A write that a signal interrupts takes part of the bytes; the rest must follow.
     dict(name='short write', log=RAN + [DONE], msg=NEW, **shim('write:1:short:0')),
-    dict(name='flush: I/O error', log=WRITE('Input/output error', 'flush'), msg=OLD,
-         **shim('fsync:1:fail:5', ini=KEPT)),
-    dict(name='rename: no space', log=WRITE(NOSPACE, 'rename'), msg=OLD,
-         **shim('rename:1:fail:28', ini=KEPT)),
+    dict(name='rename: no space', log=RAN + [WRITING, cause(FULL, 'rename')], msg=OLD,
+         **shim('rename:1:fail:28')),
     # Some file systems refuse to flush a folder: the rename has happened all the same.
     dict(name='folder flush refused', log=RAN + [DONE], msg=NEW,
          **shim('fsync:1:fail:5', '*/spool')),
-    dict(name='no inode left', log=WRITE(NOSPACE, 'create') + [DELETED], msg=None,
-         **shell(TMPFS % 'nr_inodes=2')),
-    dict(name='message read-only', log=RAN + ["ERROR: can't overwrite message file",
-                                              cause(DENIED, 'open')], msg=OLD,
-         **nobody('chmod 444 spool/*', ini=KEPT)),
+    dict(name='no inode left', log=RAN + [WRITING, cause(FULL, 'create'), DELETED], msg=None,
+         ini=ini(), **shell(TMPFS % 'nr_inodes=2')),
+    dict(name='message read-only', msg=OLD, **nobody('chmod 444 spool/*'),
+         log=RAN + ["ERROR: can't overwrite message file", cause(DENIED, 'open')]),
     dict(name='message folder not writable', log=RAN + [DONE], msg=NEW,
-         **nobody('chown root: spool', ini=KEPT)),
+         **nobody('chown root: spool')),
     # A sticky folder refuses to replace another user's file: rewritten in place instead.
     dict(name='sticky folder, message not ours', log=RAN + [DONE], msg=NEW, **nobody(
-        'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt',
-        ini=KEPT)),
+        'chown root: spool spool/msg.txt && chmod 1777 spool && chmod 666 spool/msg.txt')),
     dict(name='delete refused', log=NO_FILE + ["ERROR: can't delete message file spool/msg.txt",
                                               cause(DENIED, 'delete'), DELETED], msg=OLD,
-         query=None, **nobody('chown root: spool')),
+         query=None, ini=ini(), **nobody('chown root: spool')),
     dict(name='log not writable', log=None, msg=NEW, **nobody('chown root: .')),
     # File systems without RENAME_NOREPLACE (EINVAL): moved all the same, never over a file.
     dict(name='quarantine without RENAME_NOREPLACE', log=NO_FILE + [
@@ -84,17 +58,16 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
          **shim('move:1:fail:17', '*spool/msg.txt')),
     # Not a regular file: refused without opening it (a FIFO would block the open).
     dict(name='FIFO as message', log=['+++ Process: spool/fifo', 'ERROR: not a regular file '
-         'spool/fifo'], msg=OLD, args=['spool/fifo'], left=['spool/fifo'],
+         'spool/fifo'], msg=OLD, args=['spool/fifo'], left=['spool/fifo'], ini=ini(),
          **shell('mkfifo spool/fifo')),
     # The moved name and its .reason share a stem cut so that both fit a folder.
-    dict(name='255-byte name quarantined', log=['+++ Process: spool/' + 'm' * 255,
-         LOAD + '<dir>/query.sql', cause('No such file or directory', 'open', '<dir>/query.sql'),
-         '--- Errors occured, message was moved to <dir>/q/' + 'm' * 248],
+    dict(name='255-byte name quarantined', log=['+++ Process: spool/' + 'm' * 255] + NO_FILE[1:]
+         + ['--- Errors occured, message was moved to <dir>/q/' + 'm' * 248],
          msg=None, path='spool/' + 'm' * 255, query=None, ini=QUARANTINE, files={'q/.keep': ''},
          left=['q/' + 'm' * 248, 'q/' + 'm' * 248 + '.reason']),
     # A driver's warning on a row (here a fraction cut) may mean a changed value: no merge.
     dict(name='fetch warning', log=RAN[:2] + [DIAG + '01S07'], msg=OLD,
-         **shim('fetch:2:warn:0', '01S07', ini=KEPT)),
+         **shim('fetch:2:warn:0', '01S07')),
     # A value that fills its area exactly, the warning left out: only its length tells the cut.
     dict(name='cut unsaid', log=RAN[:1] + [LONG, 'SQL OK (1)', DONE], msg=HEAD + 'x' * 512,
          query=LONG, message=HEAD + '%%1%%', **shim('fetch:1:hide:0')),
@@ -105,14 +78,12 @@ FAULTS = [  # log: None, none at all; msg: the message afterwards, None: deleted
 
 class Faults(Case):
     def test_faults(self):
-        self.rows(FAULTS, ini=ini(), query=QUERY, message=OLD, path='spool/msg.txt')
+        self.rows(FAULTS, ini=ini(opts=KEEP), query=QUERY, message=OLD, path='spool/msg.txt')
 
-
-class Many(Case):
-    """200 instances (KELVORIN_CONCURRENT_RUNS) at once from one folder, INI and log, on one SQLite
-    database: every other one merges exactly its own rows, the rest find none and go to one
-    quarantine folder with their own log lines; every log line is there once, whole and stamped."""
     def test_at_once(self):
+        """200 instances (KELVORIN_CONCURRENT_RUNS) at once from one folder, INI, log and SQLite
+        database: every other one merges exactly its own rows, the rest find none and go to one
+        quarantine with their own log lines; every log line is there once, whole and stamped."""
         n, db = int(os.environ.get('KELVORIN_CONCURRENT_RUNS', 200)), Db('kelvorin_sqlite')
         self.addCleanup(db.rows, 'DROP TABLE IF EXISTS {t}')
         db.rows('DROP TABLE IF EXISTS {t}', 'CREATE TABLE {t} (email TEXT, n INTEGER, item TEXT)',

@@ -1,8 +1,7 @@
-"""Properties of whole runs on SQLite for generated templates, rows and settings: the plug-in writes
-what model.py says, kelvorin-check previews it alike, and a kill leaves the old message or the whole
-new one."""
-import os
-from harness import CHECK, DONE, EXE, NAME, Case, assume, example, given, ini, raw, st
+"""Whole runs on SQLite for generated templates, rows and settings: the plug-in writes what model.py
+says, kelvorin-check previews it alike, a kill leaves the old message or the whole new one."""
+import os, pathlib
+from harness import CHECK, DONE, KEEP, NAME, Case, assume, example, given, ini, raw, shim, st
 import model
 
 ADDRESS = b'ann@example.com'
@@ -20,7 +19,7 @@ def cases(draw):
     line, which is the template's first."""
     rowname = draw(st.sampled_from([None, '', 'kelvorin', 'r', '1', '%']))
     keys = {'Rowname': rowname, **draw(st.fixed_dictionaries({}, optional=KEYS))}
-    marker = b'%' + (b'kelvorin' if rowname is None else rowname.encode()) + b'%'
+    marker = options(keys).marker
     text = lambda more: st.lists(st.one_of(st.sampled_from(PLAIN + more), st.sampled_from(
         FILLED + [marker])), max_size=4).map(b''.join)
     part = lambda more: st.lists(st.one_of(text(more), text(more).map(
@@ -40,8 +39,7 @@ def cases(draw):
 
 
 def options(keys):
-    rowname = keys['Rowname']
-    return model.options(b'kelvorin' if rowname is None else rowname.encode(),
+    return model.options(b'kelvorin' if keys['Rowname'] is None else keys['Rowname'].encode(),
                          keys.get('FormatLeft', 0), keys.get('FormatRight', 0),
                          keys.get('SkipSpaces', 'Yes').lower() == 'yes',
                          keys.get('HeaderGuard') != 'No')
@@ -56,7 +54,7 @@ def files(template, rows, keys):
         ', '.join('c%d' % j for j in range(len(rows[0]))), select)
     opts = ''.join('%s=%s\r\n' % (k, v) for k, v in keys.items() if k != 'Rowname')
     db = '' if keys['Rowname'] is None else 'Rowname=%s\r\n' % keys['Rowname']
-    return {'kelvorin.INI': ini(db, '[Options]\r\nDeleteOnErrors=No\r\n' + opts),
+    return {'kelvorin.INI': ini(db, KEEP + opts),
             'query.sql': query, 'msg.txt': template.decode('utf-8', 'surrogateescape')}
 
 
@@ -65,8 +63,7 @@ class Properties(Case):
         self.d = self.folder()
 
     def merge(self, case, prog=NAME, **start):  # the message (bytes), last log line, output
-        if os.path.exists(self.d + '/kelvorin.LOG'):
-            os.remove(self.d + '/kelvorin.LOG')
+        pathlib.Path(self.d, 'kelvorin.LOG').unlink(missing_ok=True)
         r = self.run_prog(files(*case), d=self.d, prog=prog, status=None, **start)
         return raw(r.msg), r.log and r.log[-1], raw(r.out)
 
@@ -83,9 +80,8 @@ class Properties(Case):
 
     @given(cases(), st.sampled_from(['write', 'fsync', 'rename']), st.integers(1, 8))
     def test_a_kill_leaves_the_old_or_the_whole_new_message(self, case, op, nth):
-        if EXE or 'KELVORIN_IO_SHIM' not in os.environ:
+        if 'KELVORIN_IO_SHIM' not in os.environ:
             self.skipTest('the kill shim preloads into Linux programs only')
-        env = {'LD_PRELOAD': os.environ['KELVORIN_IO_SHIM'],
-               'KELVORIN_FAULT': '%s:%d:kill:0:*[!G]' % (op, nth)}  # not the LOG
         merged = model.merge(case[0], case[1], options(case[2]))[0]
-        self.assertIn(self.merge(case, env=env)[0], (case[0], merged))
+        killed = self.merge(case, **shim('%s:%d:kill:0' % (op, nth), '*[!G]'))[0]  # not the LOG
+        self.assertIn(killed, (case[0], merged))
