@@ -45,8 +45,9 @@ bool SameName(Span s, const char* name) {
 }
 
 // The bytes of the open file in a new buffer with a NUL behind them, or
-// null. Win32 takes a file with a NUL byte for some other encoding and finds
-// no key in it; such a settings file is damaged anyway, so it reads as missing.
+// null. A settings file with a NUL byte is damaged or in another encoding;
+// readers disagree on what is left of it (Wine's reads up to the NUL), so it
+// reads as missing rather than as a guess.
 char* ReadText(const File& file, std::size_t* size) {
   std::uint64_t bytes = 0;
   if (!FileSize(file, &bytes) || bytes >= SIZE_MAX) return nullptr;
