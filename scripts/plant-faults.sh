@@ -277,6 +277,18 @@ tests: ^unit$
 old: constexpr int kBusyTries = 200;
 new: constexpr int kBusyTries = 0;
 
+name: removed-log-kept
+file: src/platform/posix/platform_posix.cpp
+tests: ^unit$
+old:   if (!kept->IsOpen() || ::fstat(FileHandle::Of(*kept), &info) != 0 || info.st_nlink == 0) {
+new:   if (!kept->IsOpen() || ::fstat(FileHandle::Of(*kept), &info) != 0) {
+
+name: kept-log-stays-locked
+file: src/platform/posix/platform_posix.cpp
+tests: ^unit$|faults_linux
+old:   ::flock(FileHandle::Of(*kept), LOCK_UN);
+new:
+
 name: delete-ignores-error-policy
 file: src/driver/driver.cpp
 tests: runs_linux

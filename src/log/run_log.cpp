@@ -17,20 +17,15 @@ constexpr std::size_t kPairCapacity = kMaxLogText + 1;
 constexpr unsigned kBusySleepMs = 10;
 constexpr int kBusyTries = 200;
 
-bool OpenWhenFree(const char* path, platform::File* file) {
+// A line that cannot be written is lost: logging never fails a run.
+void AppendWhenFree(const char* path, const char* entry, std::size_t length, platform::File* file) {
+  if (path[0] == '\0') return;
   platform::Status why;
   for (int attempt = 0;; ++attempt) {
-    if (platform::OpenForAppend(path, file, &why)) return true;
-    if (why.kind != platform::Status::kBusy || attempt >= kBusyTries) return false;
+    if (platform::AppendPiece(path, entry, length, file, &why)) return;
+    if (why.kind != platform::Status::kBusy || attempt >= kBusyTries) return;
     platform::SleepMilliseconds(kBusySleepMs);
   }
-}
-
-void AppendToFile(const char* path, const char* entry, std::size_t length) {
-  platform::File file;
-  if (path[0] == '\0' || !OpenWhenFree(path, &file)) return;
-  // A line that cannot be written is lost: logging never fails a run.
-  (void)platform::WriteAll(file, entry, length);
 }
 
 }  // namespace
@@ -50,6 +45,7 @@ void RunLog::SetObserver(Observer observer, void* context) {
 }
 
 void RunLog::SetPath(const char* path) {
+  file_.Close();
   if (path == nullptr || std::strlen(path) >= sizeof path_) {
     path_[0] = '\0';
     return;
@@ -65,7 +61,7 @@ void RunLog::Write(const char* text) {
   int len = std::snprintf(entry, sizeof entry, "%02i:%02i:%02i %02i-%02i-%i %s\r\n", t.hour,
                           t.minute, t.second, t.day, t.month, t.year, text);
   if (len <= 0 || static_cast<std::size_t>(len) >= sizeof entry) return;
-  AppendToFile(path_, entry, static_cast<std::size_t>(len));
+  AppendWhenFree(path_, entry, static_cast<std::size_t>(len), &file_);
   if (observer_ != nullptr) observer_(context_, entry, static_cast<std::size_t>(len));
 }
 

@@ -1,5 +1,5 @@
 // The run log: one time-stamped line per step of a run, in a file beside the
-// executable, opened, appended to and closed for every line.
+// executable that every instance appends to, a whole line at a time.
 #ifndef KELVORIN_LOG_RUN_LOG_H_
 #define KELVORIN_LOG_RUN_LOG_H_
 
@@ -48,6 +48,7 @@ class RunLog {
 
  private:
   char path_[kLogPathCapacity];
+  platform::File file_;  // between lines, where the platform keeps it open
   Observer observer_ = nullptr;
   void* context_ = nullptr;
 };

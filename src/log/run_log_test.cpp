@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
@@ -47,8 +48,9 @@ TEST_F(RunLogTest, WritesWhatFitsItsLimitsAndNothingElse) {
 }
 
 // Another process holding the log for a line must delay ours, not lose it; one that never lets go
-// costs about two seconds, then the line.
+// costs about two seconds, then the line. A log removed between lines is made anew.
 TEST_F(RunLogTest, WaitsForAnotherWriterAndGivesUpInTheEnd) {
+  log_.Write("first");
   platform::File holder;
   ASSERT_TRUE(platform::OpenForAppend(path_.c_str(), &holder));
   log_.Write("given up");
@@ -58,7 +60,10 @@ TEST_F(RunLogTest, WaitsForAnotherWriterAndGivesUpInTheEnd) {
   });
   log_.Write("after the wait");
   release.join();
-  EXPECT_EQ(Texts(), "|after the wait\r\n");
+  EXPECT_EQ(Texts(), "|first|after the wait\r\n");
+  std::remove(path_.c_str());
+  log_.Write("anew");
+  EXPECT_EQ(Texts(), "|anew\r\n");
 }
 
 }  // namespace

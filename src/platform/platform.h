@@ -114,6 +114,13 @@ class Profile {
 // holds it open.
 [[nodiscard]] bool OpenForAppend(const char* path, File* out, Status* why = nullptr);
 
+// Appends n bytes to the file at path, created when missing, as one piece: no
+// other appender's bytes come between them. *kept carries the file from one
+// call to the next where the OS lets others append meanwhile; false with kBusy
+// while another appender holds the file. One removed meanwhile is opened anew.
+[[nodiscard]] bool AppendPiece(const char* path, const void* data, std::size_t n, File* kept,
+                               Status* why = nullptr);
+
 // Opens an existing file for writing from its start, without truncating it;
 // others may read but not write it meanwhile.
 [[nodiscard]] bool OpenForRewrite(const char* path, File* out, Status* why = nullptr);

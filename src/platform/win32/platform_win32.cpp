@@ -198,6 +198,15 @@ bool OpenForAppend(const char* path, File* out, Status* why) {
   return false;
 }
 
+bool AppendPiece(const char* path, const void* data, std::size_t n, File* kept, Status* why) {
+  // A handle keeps its share mode while it is open: closed after each piece,
+  // so that other instances append between them.
+  if (!OpenForAppend(path, kept, why)) return false;
+  const bool written = WriteAll(*kept, data, n, why);
+  kept->Close();
+  return written;
+}
+
 bool OpenForRewrite(const char* path, File* out, Status* why) {
   return OpenSharingReads(path, GENERIC_WRITE, OPEN_EXISTING, out, why);
 }
