@@ -346,8 +346,8 @@ new:   const char* result = path;
 name: permission-bits-lost
 file: src/platform/posix/platform_posix.cpp
 tests: ^unit$
-old:   ::fchmod(fd, info.st_mode & 07777);
-new:   ::fchmod(fd, 0600);
+old: ) ::fchmod(fd, info.st_mode & 07777);
+new: ) ::fchmod(fd, 0600);
 TABLE
 )
 
