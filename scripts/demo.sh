@@ -30,7 +30,10 @@ INSERT INTO orders VALUES (1041, 1, '2026-11-03', 'The Shipping News', 14.90),
                           (1044, 2, '2026-11-05', 'Someone else''s order', 99.99);
 SQL
 
-driver=$(dpkg -L libsqliteodbc | grep '/libsqlite3odbc\.so$' | head -n 1)
+# The machine's own architecture: scripts/test.sh also installs the i386 driver, and
+# dpkg -L refuses a name that two architectures share.
+driver=$(dpkg -L "libsqliteodbc:$(dpkg --print-architecture)" | grep '/libsqlite3odbc\.so$' |
+  head -n 1)
 cat > "$demo/odbc.ini" <<EOF_INI
 [kelvorin_demo]
 Description=Kelvorin demo shop
